@@ -1,0 +1,10 @@
+# QOR_SANITIZE=address (with undefined behaviour) or thread, native builds only.
+if(QOR_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    add_link_options(-fsanitize=address,undefined)
+elseif(QOR_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(QOR_SANITIZE)
+    message(FATAL_ERROR "QOR_SANITIZE must be address or thread, not '${QOR_SANITIZE}'")
+endif()

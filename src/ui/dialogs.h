@@ -1,0 +1,32 @@
+// Conventions shared by every dialog: centring, progress bars, message
+// pumping, and the procedures of the warning, confirm, waiting and upload
+// dialogs.
+#pragma once
+
+#include "platform/win.h"
+
+void CenterWindow(HWND window);
+// Centre position of one axis: (screen + near - far) >> 1, arithmetic shift.
+int CenteredOrigin(int screenSize, int nearEdge, int farEdge);
+
+void SetProgressRange(HWND dialog, int maximum);
+void SetProgressPosition(HWND dialog, int position);
+
+// Takes one pending message of `dialog` or its controls off the calling
+// thread's queue, translates and dispatches it. False when none was waiting.
+bool PumpOneMessage(HWND dialog);
+// Same, until none is left.
+void PumpPendingMessages(HWND dialog);
+
+// Runs a modal dialog from its template with no owner and parameter 0.
+INT_PTR RunModalDialog(int templateId, DLGPROC procedure);
+// Creates a modeless dialog with no owner and shows it normally.
+HWND ShowModelessDialog(int templateId, DLGPROC procedure);
+
+INT_PTR CALLBACK WarningDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Waiting dialog 114 and upload dialog 110: Cancel ends the upgrade.
+INT_PTR CALLBACK UploadDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The confirm dialog's text for the current stage into `out`.
+void FormatConfirmText(char* out, size_t size);
