@@ -15,6 +15,7 @@ inline constexpr char kListenerBind[] = "Upgrade Failed: Can't bind TFTP listene
 inline constexpr char kSessionMalloc[] = "Upgrade Failed: Can't malloc for TFTP session";
 inline constexpr char kUploadIncomplete[] = "Upgrade Failed: Firmware Upload Incomplete";
 inline constexpr char kVersionMismatch[] = "Upgrade Failed: Version not matching";
+inline constexpr char kImageMissing[] = "Upgrade Failed: Firmware image missing";
 inline constexpr char kDefaultErrorCaption[] = "QOR Firwmare Upgrade Error";
 
 // Window titles (printf formats)

@@ -1,0 +1,53 @@
+// The program-wide record, the guarded file name and the failure convention.
+#include "src/control/upgrade_state.h"
+
+#include "src/ui/texts.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+UpgradeState upgradeState;
+
+namespace {
+
+std::mutex fileNameLock;
+char fileName[kTextFieldSize];
+
+}  // namespace
+
+void SetFileName(const char* name) {
+    std::lock_guard<std::mutex> hold(fileNameLock);
+    snprintf(fileName, sizeof fileName, "%s", name);
+}
+
+void CopyFileName(char* out, size_t size) {
+    std::lock_guard<std::mutex> hold(fileNameLock);
+    snprintf(out, size, "%s", fileName);
+}
+
+bool FileNameMatches(const char* received, size_t length) {
+    std::lock_guard<std::mutex> hold(fileNameLock);
+    size_t nameLength = strlen(fileName);
+    // The name and its NUL must both lie within the bytes received.
+    return nameLength < length && memcmp(received, fileName, nameLength + 1) == 0;
+}
+
+const char* HeaderVersion(const FirmwareImage& image) {
+    return reinterpret_cast<const char*>(image.header + kHeaderVersionOffset);
+}
+
+const FirmwareImage& StageImage() {
+    return upgradeState.stage.load() == Target ? upgradeState.targetImage : upgradeState.transitionImage;
+}
+
+const char* StageWord() { return upgradeState.stage.load() == Target ? "Target" : "Transition"; }
+
+int ReportError(const char* message, const char* caption) {
+    return MessageBoxA(nullptr, message, caption ? caption : text::kDefaultErrorCaption, MB_TASKMODAL);
+}
+
+void FailUpgrade(const char* message) {
+    ReportError(message, nullptr);
+    ExitProcess(0);
+}

@@ -1,0 +1,162 @@
+// The device address dialog (templates 101 and 305) and the IPv4 text parser.
+#include "src/ui/address_dialog.h"
+
+#include "resources/resource_ids.h"
+#include "src/control/random.h"
+#include "src/control/upgrade_state.h"
+#include "src/ui/dialogs.h"
+#include "src/ui/texts.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kAddressTextMin = 7;   // "1.2.3.4"
+constexpr size_t kAddressTextMax = 15;  // "255.255.255.255"
+constexpr int kAddressFields = 4;
+constexpr int kAddressTextRead = 63;
+
+bool IsAddressCharacter(char c) { return (c >= '0' && c <= '9') || c == '.' || c == '*'; }
+
+bool IsSeparator(char c) { return c == '.' || c == '*'; }
+
+// atoi over one field of digits, wrapping as 32-bit arithmetic does; leaves
+// the cursor on the separator or NUL after it.
+int32_t FieldValue(const char** cursor) {
+    uint32_t value = 0;
+    for (; **cursor >= '0' && **cursor <= '9'; ++*cursor) {
+        value = value * 10u + static_cast<uint32_t>(**cursor - '0');
+    }
+    return static_cast<int32_t>(value);
+}
+
+void FillLocalAddressList(HWND dialog) {
+    for (int i = 0; i < kLocalAddressCount && upgradeState.localAddresses[i] != 0; ++i) {
+        char entry[16];
+        FormatIpv4(entry, sizeof entry, upgradeState.localAddresses[i]);
+        SendDlgItemMessageA(dialog, IDC_LOCAL_ADDRESSES, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+    }
+    SendDlgItemMessageA(dialog, IDC_LOCAL_ADDRESSES, CB_SETCURSEL, 0, 0);
+}
+
+void InitializeAddressDialog(HWND dialog) {
+    FillLocalAddressList(dialog);
+    char buffer[80];
+    snprintf(buffer, sizeof buffer, text::kUpgradeTitle, upgradeState.displayName);
+    SetWindowTextA(dialog, buffer);
+    SetDlgItemTextA(dialog, IDC_TOP_TEXT, text::kAddressHeading);
+    SetDlgItemTextA(dialog, IDC_ADDRESS_HELP,
+                    upgradeState.handsetVariant == 1 ? text::kHandsetAddressHelp : text::kAdapterAddressHelp);
+    snprintf(buffer, sizeof buffer, text::kTargetVersion, HeaderVersion(upgradeState.targetImage));
+    SetDlgItemTextA(dialog, IDC_TARGET_VERSION, buffer);
+    SetFocus(GetDlgItem(dialog, IDC_DEVICE_ADDRESS));
+    CenterWindow(dialog);
+}
+
+// The list entry the user picked; false when the PC offered no address.
+bool SelectedLocalAddress(HWND dialog, uint32_t* address) {
+    LRESULT count = SendDlgItemMessageA(dialog, IDC_LOCAL_ADDRESSES, CB_GETCOUNT, 0, 0);
+    LRESULT index = SendDlgItemMessageA(dialog, IDC_LOCAL_ADDRESSES, CB_GETCURSEL, 0, 0);
+    if (index < 0 || index >= count || index >= kLocalAddressCount) {
+        return false;
+    }
+    *address = upgradeState.localAddresses[index];
+    return true;
+}
+
+void RefuseAddress(HWND dialog, const char* message) {
+    MessageBoxA(dialog, message, text::kInvalidAddressCaption, MB_OK);
+    SetFocus(GetDlgItem(dialog, IDC_DEVICE_ADDRESS));
+}
+
+void AcceptAddress(HWND dialog) {
+    GetDlgItemTextA(dialog, IDC_DEVICE_ADDRESS, upgradeState.deviceAddressText, kAddressTextRead);
+    ParseIpv4Address(upgradeState.deviceAddressText, &upgradeState.deviceAddress);
+    if (upgradeState.deviceAddress == 0) {
+        RefuseAddress(dialog, text::kInvalidAddress);
+        return;
+    }
+    // Without an own address neither the listener nor the trigger URL can work.
+    uint32_t localAddress = 0;
+    if (!SelectedLocalAddress(dialog, &localAddress)) {
+        RefuseAddress(dialog, text::kNoLocalAddress);
+        return;
+    }
+    char fileName[kTextFieldSize];
+    MakeFileName(fileName, sizeof fileName, upgradeState.stage.load());
+    SetFileName(fileName);
+    upgradeState.localAddress = localAddress;
+    EndDialog(dialog, 1);
+}
+
+}  // namespace
+
+int ParseIpv4Address(const char* text, uint32_t* out) {
+    *out = 0;
+    size_t length = strlen(text);
+    if (length > kAddressTextMax || length < kAddressTextMin) {
+        return kIpv4BadLength;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (!IsAddressCharacter(text[i])) {
+            return kIpv4BadCharacter;
+        }
+    }
+    // Fields as strtok with the separators "*." finds them: runs of separators
+    // count as one, and none at either end makes an empty field.
+    uint32_t octets[kAddressFields] = {};
+    int count = 0;
+    const char* cursor = text;
+    for (;;) {
+        while (IsSeparator(*cursor)) {
+            ++cursor;
+        }
+        if (*cursor == '\0') {
+            break;
+        }
+        if (count == kAddressFields) {
+            return kIpv4TooManyFields;
+        }
+        int32_t value = FieldValue(&cursor);
+        if (value < 0 || value > 255) {
+            return kIpv4FieldRange;
+        }
+        octets[count++] = static_cast<uint32_t>(value);
+    }
+    if (count < kAddressFields) {
+        return kIpv4TooFewFields;
+    }
+    *out = octets[0] << 24 | octets[1] << 16 | octets[2] << 8 | octets[3];
+    return kIpv4Ok;
+}
+
+void FormatIpv4(char* out, size_t size, uint32_t address) {
+    snprintf(out, size, "%u.%u.%u.%u", (address >> 24) & 0xff, (address >> 16) & 0xff, (address >> 8) & 0xff,
+             address & 0xff);
+}
+
+void MakeFileName(char* out, size_t size, int stageDigit) {
+    snprintf(out, size, "/qor%x.bi%d", static_cast<unsigned>(NextRandom() & 0xffff), stageDigit);
+}
+
+INT_PTR CALLBACK AddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            InitializeAddressDialog(dialog);
+            return FALSE;
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                    AcceptAddress(dialog);
+                    return TRUE;
+                case IDCANCEL:
+                    EndDialog(dialog, 0);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        default:
+            return FALSE;
+    }
+}

@@ -1,0 +1,148 @@
+// Conventions every dialog follows, and the warning, confirm, waiting and
+// upload dialogs.
+#include "src/ui/dialogs.h"
+
+#include "resources/resource_ids.h"
+#include "src/control/upgrade_state.h"
+#include "src/ui/texts.h"
+
+#include <cstdio>
+
+void CenterWindow(HWND window) {
+    RECT rect;
+    if (!GetWindowRect(window, &rect)) {
+        return;
+    }
+    int x = CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), rect.left, rect.right);
+    int y = CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), rect.top, rect.bottom);
+    SetWindowPos(window, HWND_TOP, x, y, 0, 0, SWP_NOSIZE);
+}
+
+int CenteredOrigin(int screenSize, int nearEdge, int farEdge) {
+    // g++ shifts signed values arithmetically: a window wider than the screen rounds toward minus infinity.
+    return static_cast<int32_t>(screenSize + nearEdge - farEdge) >> 1;
+}
+
+void SetProgressRange(HWND dialog, int maximum) {
+    SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
+}
+
+void SetProgressPosition(HWND dialog, int position) {
+    SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+bool PumpOneMessage(HWND dialog) {
+    MSG msg;
+    if (!PeekMessageA(&msg, dialog, 0, 0, PM_REMOVE)) {
+        return false;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return true;
+}
+
+void PumpPendingMessages(HWND dialog) {
+    while (PumpOneMessage(dialog)) {
+    }
+}
+
+INT_PTR RunModalDialog(int templateId, DLGPROC procedure) {
+    return DialogBoxParamA(upgradeState.instance, MAKEINTRESOURCEA(templateId), nullptr, procedure, 0);
+}
+
+HWND ShowModelessDialog(int templateId, DLGPROC procedure) {
+    HWND dialog = CreateDialogParamA(upgradeState.instance, MAKEINTRESOURCEA(templateId), nullptr, procedure, 0);
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    return dialog;
+}
+
+namespace {
+
+// Command 1 accepts and 2 declines; everything else is not ours.
+INT_PTR EndOnOkOrCancel(HWND dialog, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(dialog, 1);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(dialog, 0);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void SetUpgradeTitle(HWND dialog) {
+    char title[80];
+    snprintf(title, sizeof title, text::kUpgradeTitle, upgradeState.displayName);
+    SetWindowTextA(dialog, title);
+}
+
+void FillDeviceInfo(HWND dialog) {
+    const DeviceInfo& info = upgradeState.deviceInfo;
+    SetDlgItemTextA(dialog, IDC_SERIAL_NUMBER, info.serialNumber);
+    SetDlgItemTextA(dialog, IDC_MAC_ADDRESS, info.macAddress);
+    SetDlgItemTextA(dialog, IDC_SOFTWARE_VERSION, info.softwareVersion);
+    SetDlgItemTextA(dialog, IDC_HARDWARE_VERSION, info.hardwareVersion);
+    SetDlgItemTextA(dialog, IDC_PRODUCT_NAME, info.productName);
+}
+
+}  // namespace
+
+void FormatConfirmText(char* out, size_t size) {
+    if (upgradeState.stage.load() == Target) {
+        snprintf(out, size, "%s", text::kConfirm);
+    } else {
+        snprintf(out, size, text::kTransitionNote, text::kConfirm, HeaderVersion(upgradeState.transitionImage));
+    }
+}
+
+INT_PTR CALLBACK WarningDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            SetUpgradeTitle(dialog);
+            SetDlgItemTextA(dialog, IDC_WARNING_TEXT, text::kWarning);
+            SetFocus(GetDlgItem(dialog, IDCANCEL));
+            CenterWindow(dialog);
+            return FALSE;
+        case WM_COMMAND:
+            return EndOnOkOrCancel(dialog, wParam);
+        default:
+            return FALSE;
+    }
+}
+
+INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG: {
+            char buffer[400];
+            snprintf(buffer, sizeof buffer, text::kConfirmTitle, HeaderVersion(upgradeState.targetImage));
+            SetWindowTextA(dialog, buffer);
+            FormatConfirmText(buffer, sizeof buffer);
+            SetDlgItemTextA(dialog, IDC_TOP_TEXT, buffer);
+            FillDeviceInfo(dialog);
+            CenterWindow(dialog);
+            return TRUE;
+        }
+        case WM_COMMAND:
+            return EndOnOkOrCancel(dialog, wParam);
+        default:
+            return FALSE;
+    }
+}
+
+INT_PTR CALLBACK UploadDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            CenterWindow(dialog);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) != IDCANCEL) {
+                return FALSE;
+            }
+            DestroyWindow(dialog);
+            FailUpgrade(text::kUserAbort);
+        default:
+            return FALSE;
+    }
+}
