@@ -13,4 +13,9 @@ DWORD CurrentTick();
 DWORD TicksSince(DWORD start, DWORD now);
 
 void FinishUpload(TftpSession* session, bool incomplete);
+// The updating wait on the upload dialog, paced by the clock; destroys the dialog.
+void WaitForDeviceRestart(HWND uploadDialog);
+// Re-query and version check after a complete upload; the success dialog
+// after the Target stage.
+void VerifyUpgrade(const TftpSession& session);
 INT_PTR CALLBACK SuccessDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

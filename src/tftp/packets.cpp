@@ -56,3 +56,28 @@ size_t BuildDataBlock(uint8_t* packet, const uint8_t* payload, uint32_t payloadS
     }
     return payloadSize + 4;
 }
+
+int ReceiveDatagram(SOCKET udpSocket, uint8_t* packet, sockaddr_in* sender) {
+    SockLen senderLength = sizeof *sender;
+    std::memset(sender, 0, sizeof *sender);
+    return static_cast<int>(recvfrom(udpSocket, reinterpret_cast<char*>(packet), static_cast<int>(kTftpPacketSize), 0,
+                                     reinterpret_cast<sockaddr*>(sender), &senderLength));
+}
+
+bool PauseUntilDatagram(SOCKET udpSocket) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(udpSocket, &readable);
+    timeval limit;
+    limit.tv_sec = 0;
+    limit.tv_usec = 1000;
+    int ready = select(static_cast<int>(udpSocket) + 1, &readable, nullptr, nullptr, &limit);
+    if (ready > 0) {
+        return true;
+    }
+    // An interrupted wait may have been short: a counted pause lasts 1 ms at least.
+    if (ready < 0) {
+        Sleep(1);
+    }
+    return false;
+}

@@ -21,6 +21,13 @@ uint16_t GetU16BE(const uint8_t* bytes);
 void MakeSockAddr(uint32_t address, uint16_t port, sockaddr_in* out);
 void SplitSockAddr(const sockaddr_in& address, uint32_t* outAddress, uint16_t* outPort);
 
+// One receive on a non-blocking socket into `packet` with the length 1024:
+// the byte count, or 0 or less when no datagram was read.
+int ReceiveDatagram(SOCKET udpSocket, uint8_t* packet, sockaddr_in* sender);
+// The pause between empty receives, cut short when a datagram arrives: true
+// when the socket became readable, false after a full 1 ms.
+bool PauseUntilDatagram(SOCKET udpSocket);
+
 // Builds the option acknowledgement for `imageSize`; returns its length.
 size_t BuildOack(uint8_t* packet, uint32_t imageSize);
 // Builds DATA block `block`; returns its length (payload + 4).

@@ -24,9 +24,42 @@ struct TftpSession {
     HWND uploadDialog;
 };
 
-int RunTftpSession(SOCKET udpSocket, uint32_t localAddress, uint16_t localPort, uint32_t peerAddress,
-                   uint16_t peerPort, const char* fileName);
+// A silent cycle is 100 polls without an accepted ACK; the 30th in a row ends
+// the transfer, after 29 retransmissions of the packet in flight.
+constexpr int kPollsPerCycle = 100;
+constexpr int kSilentCyclesToGiveUp = 30;
+
+// The transfer's state beside the record: where the payload of the block in
+// flight starts, and how long the client has been silent.
+struct TransferProgress {
+    const uint8_t* imageCursor;
+    int polls;
+    int silentCycles;
+};
+
+// What one datagram means to the session. Ignored ones count as a poll;
+// dropped ones (an ACK for another block) are passed over at once.
+enum class DatagramVerdict { Ignored, Dropped, Accepted };
+// What a counted poll leads to.
+enum class PollVerdict { KeepWaiting, Retransmit, GiveUp };
+
+int RunTftpSession(SOCKET udpSocket, uint32_t localAddress, uint16_t localPort, uint32_t peerAddress, uint16_t peerPort,
+                   const char* fileName);
+// Sets the sizes for an image of `imageSize` bytes.
+void PrepareTransfer(TftpSession* session, uint32_t imageSize);
 void ServeImage(TftpSession* session);
+// The transfer loop on the session's socket, with dialog 110 shown: true when
+// every block was acknowledged, false when the client fell silent.
+bool TransferImage(TftpSession* session, const uint8_t* image);
+
+DatagramVerdict ExamineDatagram(const TftpSession& session, const uint8_t* packet, int length,
+                                const sockaddr_in& sender);
+// Books an accepted ACK; true when it was the last block's.
+bool AcceptAck(TftpSession* session, TransferProgress* progress);
+// Moves to the block that `nextBlock` now names: its size and where it starts.
+void AdvanceToNextBlock(TftpSession* session, TransferProgress* progress, const uint8_t* image);
+PollVerdict CountPoll(TransferProgress* progress);
+
 void SendOack(SOCKET udpSocket, uint8_t* packet, const sockaddr_in& destination, uint32_t imageSize);
 void SendDataBlock(SOCKET udpSocket, uint8_t* packet, const uint8_t* payload, uint32_t payloadSize, uint32_t block,
                    const sockaddr_in& destination);

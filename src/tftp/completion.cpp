@@ -1,0 +1,107 @@
+// Completion of an upload: about 30 s while the device writes the image and
+// restarts, then its page again and the version it now reports.
+#include "src/tftp/completion.h"
+
+#include "resources/resource_ids.h"
+#include "src/control/upgrade_state.h"
+#include "src/ui/dialogs.h"
+#include "src/ui/texts.h"
+#include "src/web/request_runner.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kTickWrap = 1u << 27;
+constexpr DWORD kTickPauseMs = 32;
+constexpr char kDevicePage[] = "/admin/advanced";
+
+// Up to ten attempts; false when none brought an answer.
+bool RequeryDevice(const TftpSession& session) {
+    for (int attempt = 0; attempt < kRequeryAttempts; ++attempt) {
+        if (RequestDevicePage(session.localAddress, session.peerAddress, kDevicePage) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DeviceRunsImageVersion() {
+    if (upgradeState.handsetVariant) {
+        return true;
+    }
+    return std::strcmp(HeaderVersion(StageImage()), upgradeState.deviceInfo.softwareVersion) == 0;
+}
+
+}  // namespace
+
+DWORD CurrentTick() {
+    return timeGetTime() >> 5;
+}
+
+DWORD TicksSince(DWORD start, DWORD now) {
+    if (now < start) {
+        now += kTickWrap;
+    }
+    return now - start;
+}
+
+void FinishUpload(TftpSession* session, bool incomplete) {
+    WaitForDeviceRestart(session->uploadDialog);
+    session->uploadDialog = nullptr;
+    if (incomplete) {
+        ReportError(text::kUploadIncomplete, nullptr);
+        return;
+    }
+    VerifyUpgrade(*session);
+}
+
+void WaitForDeviceRestart(HWND uploadDialog) {
+    DWORD start = CurrentTick();
+    SetProgressRange(uploadDialog, static_cast<int>(kUpdatingTicks));
+    SetProgressPosition(uploadDialog, 0);
+    char title[160];
+    std::snprintf(title, sizeof title, text::kUpdatingTitle, StageWord(), upgradeState.deviceAddressText);
+    SetWindowTextA(uploadDialog, title);
+    for (;;) {
+        DWORD elapsed = TicksSince(start, CurrentTick());
+        SetProgressPosition(uploadDialog, static_cast<int>(elapsed));
+        PumpPendingMessages(uploadDialog);
+        if (elapsed >= kUpdatingTicks) {
+            break;
+        }
+        Sleep(kTickPauseMs);
+    }
+    DestroyWindow(uploadDialog);
+}
+
+void VerifyUpgrade(const TftpSession& session) {
+    if (!RequeryDevice(session)) {
+        return;
+    }
+    if (!DeviceRunsImageVersion()) {
+        ReportError(text::kVersionMismatch, nullptr);
+        return;
+    }
+    if (upgradeState.stage.load() == Target) {
+        RunModalDialog(IDD_SUCCESS, SuccessDialogProc);
+    }
+}
+
+INT_PTR CALLBACK SuccessDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        char title[96];
+        std::snprintf(title, sizeof title, text::kSuccessTitle, upgradeState.deviceAddressText);
+        SetWindowTextA(dialog, title);
+        SetDlgItemTextA(dialog, IDC_TOP_TEXT, text::kSuccess);
+        SetDlgItemTextA(dialog, IDC_SOFTWARE_VERSION, upgradeState.deviceInfo.softwareVersion);
+        CenterWindow(dialog);
+        return TRUE;
+    }
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        EndDialog(dialog, LOWORD(wParam) == IDOK ? 1 : 0);
+        return TRUE;
+    }
+    return FALSE;
+}
