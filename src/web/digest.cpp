@@ -18,9 +18,13 @@ namespace {
 // RFC 2617 section 3.2.2: the method of every request the program sends.
 constexpr char kMethod[] = "GET";
 
-void Md5AddText(Md5Context* context, const char* text) { Md5Update(context, text, strlen(text)); }
+void Md5AddText(Md5Context* context, const char* text) {
+    Md5Update(context, text, strlen(text));
+}
 
-void Md5AddSeparator(Md5Context* context) { Md5Update(context, ":", 1); }
+void Md5AddSeparator(Md5Context* context) {
+    Md5Update(context, ":", 1);
+}
 
 // MD5 of the texts joined by ':'; a null entry ends the list.
 void Md5OfJoined(const char* const* parts, uint8_t digest[16]) {
@@ -182,8 +186,8 @@ int ComposeAuthorization(const DigestState* state, char* out, size_t size) {
     char response[33];
     ComputeSessionKey(state->algorithm, state->user, state->realm, state->password, state->nonce, state->cnonce,
                       sessionKey);
-    ComputeRequestDigest(sessionKey, state->nonce, nonceCountText, state->cnonce, state->qop, kMethod, state->uri,
-                         "", response);
+    ComputeRequestDigest(sessionKey, state->nonce, nonceCountText, state->cnonce, state->qop, kMethod, state->uri, "",
+                         response);
 
     size_t used = 0;
     if (size > 0) {

@@ -21,7 +21,9 @@ constexpr uint32_t kSines[64] = {
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
 };
 
-uint32_t RotateLeft(uint32_t value, int count) { return (value << count) | (value >> (32 - count)); }
+uint32_t RotateLeft(uint32_t value, int count) {
+    return (value << count) | (value >> (32 - count));
+}
 
 uint32_t LoadLittleEndian(const uint8_t* bytes) {
     return uint32_t(bytes[0]) | (uint32_t(bytes[1]) << 8) | (uint32_t(bytes[2]) << 16) | (uint32_t(bytes[3]) << 24);
