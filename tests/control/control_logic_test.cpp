@@ -1,0 +1,172 @@
+// Start-up state, the product table, the version decision and the trigger path.
+#include "src/control/image_store.h"
+#include "src/control/random.h"
+#include "src/control/upgrade_sequence.h"
+#include "src/control/upgrade_state.h"
+#include "src/control/version_decision.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+void SetTargetTag(const char* tag) {
+    memset(upgradeState.targetImage.header, 0, kHeaderSize);
+    memcpy(upgradeState.targetImage.header, tag, strlen(tag));
+}
+
+std::string IdentifiedName() {
+    IdentifyProduct();
+    return upgradeState.displayName;
+}
+
+void SetDeviceVersion(const char* version) {
+    snprintf(upgradeState.deviceInfo.softwareVersion, kTextFieldSize, "%s", version);
+}
+
+Stage DecidedStage(const char* deviceVersion) {
+    SetDeviceVersion(deviceVersion);
+    upgradeState.stage.store(Transition);
+    DecideStage();
+    return static_cast<Stage>(upgradeState.stage.load());
+}
+
+}  // namespace
+
+TEST(RandomGenerator, SeededWithOneYieldsTheClassicSequence) {
+    SeedRandom(1);
+    EXPECT_EQ(NextRandom(), 41);
+    EXPECT_EQ(NextRandom(), 18467);
+    EXPECT_EQ(NextRandom(), 6334);
+}
+
+TEST(RandomGenerator, RepeatsForTheSameSeedAndStaysInRange) {
+    SeedRandom(0xdeadbeef);
+    int first[64];
+    for (int& value : first) {
+        value = NextRandom();
+        EXPECT_GE(value, 0);
+        EXPECT_LE(value, 32767);
+    }
+    SeedRandom(0xdeadbeef);
+    for (int value : first) {
+        EXPECT_EQ(NextRandom(), value);
+    }
+}
+
+TEST(ImageStore, EmbeddedImagesCarryTheShippedHeaders) {
+    upgradeState.instance = GetModuleHandleA(nullptr);
+    LoadFirmwareImages();
+    EXPECT_EQ(upgradeState.targetImage.size, 737532u);
+    EXPECT_EQ(upgradeState.transitionImage.size, 728976u);
+    EXPECT_STREQ(HeaderVersion(upgradeState.targetImage), "2.0.13(SEg)");
+    EXPECT_STREQ(HeaderVersion(upgradeState.transitionImage), "2.0.12");
+    EXPECT_EQ(memcmp(upgradeState.targetImage.bytes, upgradeState.targetImage.header, kHeaderSize), 0);
+    EXPECT_EQ(IdentifiedName(), "QOR-7101");
+    EXPECT_EQ(upgradeState.handsetVariant, 0);
+}
+
+TEST(ProductTable, TagsCompareCaseInsensitivelyOverTheirOwnLength) {
+    SetTargetTag("QOR7300");
+    EXPECT_EQ(IdentifiedName(), "QOR-7300");
+    EXPECT_EQ(upgradeState.handsetVariant, 0);
+
+    SetTargetTag("oRvElA-whatever");
+    EXPECT_EQ(IdentifiedName(), "QOR-540");
+    EXPECT_EQ(upgradeState.handsetVariant, 1);
+
+    // Only seven characters count, and row 2 differs in the sixth.
+    SetTargetTag("qor72109999");
+    EXPECT_EQ(IdentifiedName(), "QOR-7210");
+    EXPECT_EQ(upgradeState.handsetVariant, 0);
+}
+
+TEST(ProductTable, APartialTagOrNoTagIsAnOdmProduct) {
+    SetTargetTag("qor720");  // six of seven characters, then NUL
+    EXPECT_EQ(IdentifiedName(), "ODM-Product");
+    SetTargetTag("");
+    EXPECT_EQ(IdentifiedName(), "ODM-Product");
+    SetTargetTag("orvel");
+    EXPECT_EQ(IdentifiedName(), "ODM-Product");
+    EXPECT_EQ(upgradeState.handsetVariant, 0);
+}
+
+TEST(VersionNumber, FoldsUpToThreeComponents) {
+    EXPECT_EQ(VersionNumber("2.0.13(SEg)"), 20013);
+    EXPECT_EQ(VersionNumber("2.0.12"), 20012);
+    EXPECT_EQ(VersionNumber("3.1"), 301);
+    EXPECT_EQ(VersionNumber("2.0.100"), 20100);
+    EXPECT_EQ(VersionNumber("2.1.0"), 20100);
+    EXPECT_EQ(VersionNumber(""), 0);
+    EXPECT_EQ(VersionNumber("abc"), 0);
+    EXPECT_EQ(VersionNumber("2-0-13"), 20013);
+    EXPECT_EQ(VersionNumber("1.2.3.4"), 10203);
+}
+
+TEST(VersionNumber, FollowsBaseZeroConversion) {
+    EXPECT_EQ(VersionNumber("2.0.08"), 20000);  // octal stops at 8
+    EXPECT_EQ(VersionNumber("2.0.010"), 20008);
+    EXPECT_EQ(VersionNumber("2.0.0x1f"), 20031);
+    EXPECT_EQ(VersionNumber(" +2.\t0.13"), 20013);
+    EXPECT_EQ(VersionNumber("-1"), -1);  // the unsigned result wraps
+    EXPECT_EQ(VersionNumber("2.-1"), 199);
+}
+
+TEST(VersionNumber, OverflowReadsAsAllOnesAndWraps) {
+    EXPECT_EQ(static_cast<uint32_t>(VersionNumber("4294967296")), 4294967295u);
+    EXPECT_EQ(static_cast<uint32_t>(VersionNumber("99999999999999999999999")), 4294967295u);
+    EXPECT_EQ(static_cast<uint32_t>(VersionNumber("-4294967296")), 4294967295u);
+    // (4294967295 * 100 + 5) modulo 2^32
+    EXPECT_EQ(static_cast<uint32_t>(VersionNumber("4294967296.5")), 4294967295u * 100u + 5u);
+}
+
+TEST(DecideStage, ComparesWithTheTransitionVersion) {
+    upgradeState.instance = GetModuleHandleA(nullptr);
+    LoadFirmwareImages();
+    EXPECT_EQ(DecidedStage("2.0.13(SEg)"), Target);
+    EXPECT_EQ(DecidedStage("2.0.12"), Target);
+    EXPECT_EQ(DecidedStage("2.0.12(SE)"), Transition);
+    EXPECT_EQ(DecidedStage("2.0.12(se)"), Target);
+    EXPECT_EQ(DecidedStage("2.0.11"), Transition);
+    EXPECT_EQ(DecidedStage("3.1"), Transition);
+    EXPECT_EQ(DecidedStage(""), Transition);
+    EXPECT_EQ(DecidedStage("9.9.99(NT"), Transition);
+    EXPECT_EQ(DecidedStage("x(NTy 2.0.13"), Transition);
+    EXPECT_EQ(DecidedStage("2.0.010"), Transition);
+}
+
+TEST(TriggerPath, NamesTheListenerAndTheFile) {
+    char path[128];
+    FormatTriggerPath(path, sizeof path, 0x0a000002, 70, "/qor0.bi0");
+    EXPECT_STREQ(path, "/admin/upgrade?tftp://10.0.0.2:70/qor0.bi0");
+    FormatTriggerPath(path, sizeof path, 0xc0a8000a, 69, "/qor1a2b.bi0");
+    EXPECT_STREQ(path, "/admin/upgrade?tftp://192.168.0.10:69/qor1a2b.bi0");
+}
+
+TEST(FileName, MatchesOnlyWithinTheBytesReceived) {
+    SetFileName("/qor1a2b.bi0");
+    const char exact[] = "/qor1a2b.bi0\0octet";
+    EXPECT_TRUE(FileNameMatches(exact, sizeof exact));
+    EXPECT_FALSE(FileNameMatches(exact, 12));  // the NUL lies past the datagram
+    EXPECT_FALSE(FileNameMatches("/QOR1a2b.bi0", 13));
+    EXPECT_FALSE(FileNameMatches("/qor1a2b.bi0x", 14));
+    char noNul[1024];
+    memset(noNul, 'a', sizeof noNul);
+    memcpy(noNul, "/qor1a2b.bi0", 12);
+    EXPECT_FALSE(FileNameMatches(noNul, sizeof noNul));
+    char copy[128];
+    CopyFileName(copy, sizeof copy);
+    EXPECT_STREQ(copy, "/qor1a2b.bi0");
+}
+
+TEST(StageWords, FollowTheStage) {
+    upgradeState.stage.store(Transition);
+    EXPECT_STREQ(StageWord(), "Transition");
+    EXPECT_EQ(&StageImage(), &upgradeState.transitionImage);
+    upgradeState.stage.store(Target);
+    EXPECT_STREQ(StageWord(), "Target");
+    EXPECT_EQ(&StageImage(), &upgradeState.targetImage);
+    upgradeState.stage.store(Transition);
+}
