@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Every test: the native build (plain, then ASan/UBSan and TSan), a short
+# fuzz run, and the Windows build with its Wine tests. Needs root for the
+# private network namespaces of the test world.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+tools/setup/install-deps.sh
+jobs=$(nproc)
+
+run_preset() {
+    local preset=$1
+    echo "=== $preset ==="
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j 2 "${@:2}"
+}
+
+run_preset native
+run_preset native-asan
+run_preset native-tsan
+echo "=== fuzz (short runs) ==="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+ctest --test-dir build/fuzz -L fuzz --output-on-failure
+run_preset windows
