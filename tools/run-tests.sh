@@ -14,7 +14,7 @@ run_preset() {
     echo "=== $preset ==="
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
-    ctest --preset "$preset" -j 2 "${@:2}"
+    ctest --preset "$preset" "${@:2}"
 }
 
 run_preset native

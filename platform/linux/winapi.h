@@ -64,6 +64,7 @@ using ATOM = WORD;
 #define MAKEWORD(a, b) ((WORD)(((BYTE)(a)) | (((WORD)((BYTE)(b))) << 8)))
 #define MAKELONG(a, b) ((LONG)(((WORD)(a)) | (((DWORD)((WORD)(b))) << 16)))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEINTRESOURCEA(i) ((LPSTR)((uintptr_t)((WORD)(i))))
 #define IS_INTRESOURCE(p) ((((uintptr_t)(p)) >> 16) == 0)
 
@@ -128,6 +129,7 @@ struct INITCOMMONCONTROLSEX {
 #define SC_CLOSE 0xF060
 
 #define BM_CLICK 0x00F5
+#define BN_CLICKED 0
 
 #define VK_TAB 0x09
 #define VK_RETURN 0x0D
@@ -156,6 +158,11 @@ struct INITCOMMONCONTROLSEX {
 #define PBM_SETPOS (WM_USER + 2)
 #define PBM_GETRANGE (WM_USER + 7)
 #define PBM_GETPOS (WM_USER + 8)
+
+struct PBRANGE {
+    int iLow;
+    int iHigh;
+};
 
 #define CB_ERR (-1)
 #define CB_GETCOUNT 0x0146
@@ -203,6 +210,11 @@ struct INITCOMMONCONTROLSEX {
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0
 #define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFF
+
+#define RT_ICON MAKEINTRESOURCEA(3)
+#define RT_DIALOG MAKEINTRESOURCEA(5)
+#define RT_GROUP_ICON MAKEINTRESOURCEA(14)
 
 // The program's entry, called by the native main as Windows calls it.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
