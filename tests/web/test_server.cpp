@@ -1,0 +1,224 @@
+// Loopback HTTP server and Digest device for the web client's tests.
+#include "tests/web/test_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+uint32_t HostAddress(const char* dotted) {
+    in_addr address;
+    inet_pton(AF_INET, dotted, &address);
+    return ntohl(address.s_addr);
+}
+
+LoopbackHttpServer::LoopbackHttpServer(uint32_t address, Handler handler)
+    : address_(address), handler_(std::move(handler)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(address);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(listener_, 16) != 0) {
+        perror("test server");
+        return;
+    }
+    socklen_t length = sizeof local;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length);
+    port_ = ntohs(local.sin_port);
+    thread_ = std::thread(&LoopbackHttpServer::Serve, this);
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() {
+    stopping_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    close(listener_);
+}
+
+std::vector<ReceivedRequest> LoopbackHttpServer::Requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+void LoopbackHttpServer::Serve() {
+    while (!stopping_) {
+        pollfd waiting = {listener_, POLLIN, 0};
+        if (poll(&waiting, 1, 20) <= 0) {
+            continue;
+        }
+        sockaddr_in peer = {};
+        socklen_t length = sizeof peer;
+        int connection = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &length);
+        if (connection < 0) {
+            continue;
+        }
+        ReceivedRequest request;
+        request.peerPort = ntohs(peer.sin_port);
+        request.peerAddress = ntohl(peer.sin_addr.s_addr);
+        char chunk[4096];
+        // Up to the empty line; a request cut short is taken as it is.
+        while (request.text.find("\r\n\r\n") == std::string::npos) {
+            pollfd readable = {connection, POLLIN, 0};
+            if (poll(&readable, 1, 300) <= 0) {
+                break;
+            }
+            ssize_t received = recv(connection, chunk, sizeof chunk, 0);
+            if (received <= 0) {
+                break;
+            }
+            request.text.append(chunk, size_t(received));
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests_.push_back(request);
+        }
+        Answer(connection, request);
+    }
+}
+
+void LoopbackHttpServer::Answer(int connection, const ReceivedRequest& request) {
+    std::string answer = handler_(request);
+    for (size_t sent = 0; sent < answer.size();) {
+        ssize_t count = send(connection, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+        if (count <= 0) {
+            break;
+        }
+        sent += size_t(count);
+    }
+    close(connection);
+}
+
+std::string DevicePage(const std::string& softwareVersion) {
+    return "<html><body><table>\r\n"
+           "<tr><td>Product Name:</td><td>QOR-7101</td></tr>\r\n"
+           "<tr><td>MAC Address:</td><td>00:0E:08:12:34:56</td></tr>\r\n"
+           "<tr><td>Software Version:</td><td>" +
+           softwareVersion +
+           "</td></tr>\r\n"
+           "<tr><td>Hardware Version:</td><td>2.0</td></tr>\r\n"
+           "<tr><td>Serial Number:</td><td>FM700123456</td></tr>\r\n"
+           "</table></body></html>\r\n";
+}
+
+std::string HttpAnswer(const std::string& statusLine, const std::string& headers, const std::string& body) {
+    return statusLine + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string OpenSslMd5(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    char pair[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
+}
+
+namespace {
+
+constexpr char kRealm[] = "QOR Admin";
+
+// The parameters of an Authorization line: name=value or name="value",
+// separated by commas.
+std::map<std::string, std::string> AuthorizationParameters(const std::string& line) {
+    std::map<std::string, std::string> parameters;
+    size_t at = line.find("Digest ");
+    if (at == std::string::npos) {
+        return parameters;
+    }
+    at += 7;
+    while (at < line.size()) {
+        size_t equals = line.find('=', at);
+        if (equals == std::string::npos) {
+            break;
+        }
+        std::string name = line.substr(at, equals - at);
+        std::string value;
+        size_t next;
+        if (equals + 1 < line.size() && line[equals + 1] == '"') {
+            size_t close = line.find('"', equals + 2);
+            value = line.substr(equals + 2, close - equals - 2);
+            next = close + 1;
+        } else {
+            next = line.find(',', equals);
+            value = line.substr(equals + 1, next == std::string::npos ? std::string::npos : next - equals - 1);
+        }
+        parameters[name] = value;
+        if (next == std::string::npos || next >= line.size()) {
+            break;
+        }
+        at = next + 1;
+    }
+    return parameters;
+}
+
+}  // namespace
+
+void DigestDevice::ChangeNonce() {
+    ++nonceSerial_;
+}
+
+std::vector<std::string> DigestDevice::acceptedCounts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return acceptedCounts_;
+}
+
+std::string DigestDevice::lastAuthorization() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastAuthorization_;
+}
+
+bool DigestDevice::Accepts(const std::string& authorization) {
+    std::map<std::string, std::string> p = AuthorizationParameters(authorization);
+    std::string nonce = "6a1f:" + std::to_string(nonceSerial_.load()) + "=";
+    if (p["realm"] != kRealm || p["nonce"] != nonce || p["qop"] != qop_) {
+        return false;
+    }
+    std::string ha1 = OpenSslMd5(p["username"] + ":" + kRealm + ":" + password_);
+    std::string ha2 = OpenSslMd5("GET:" + p["uri"]);
+    std::string expected =
+        qop_.empty() ? OpenSslMd5(ha1 + ":" + nonce + ":" + ha2)
+                     : OpenSslMd5(ha1 + ":" + nonce + ":" + p["nc"] + ":" + p["cnonce"] + ":" + qop_ + ":" + ha2);
+    if (p["username"] != "admin" || p["response"] != expected) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    acceptedCounts_.push_back(p["nc"]);
+    return true;
+}
+
+std::string DigestDevice::Handle(const ReceivedRequest& request) {
+    size_t at = request.text.find("\r\nAuthorization: ");
+    if (at != std::string::npos) {
+        std::string line = request.text.substr(at + 2, request.text.find("\r\n", at + 2) - at - 2);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lastAuthorization_ = line;
+        }
+        if (Accepts(line)) {
+            ++pagesServed_;
+            return HttpAnswer("HTTP/1.1 200 OK", "Content-Type: text/html\r\n", DevicePage("2.0.13(SEg)"));
+        }
+    }
+    if (newNonceEveryTime_ && challengesSent_ > 0) {
+        ++nonceSerial_;
+    }
+    ++challengesSent_;
+    std::string challenge = "WWW-Authenticate: Digest realm=\"" + std::string(kRealm) +
+                            "\", nonce=\"6a1f:" + std::to_string(nonceSerial_.load()) + "=\"" +
+                            (qop_.empty() ? std::string() : ", qop=\"" + qop_ + "\"") + "\r\n";
+    return HttpAnswer("HTTP/1.1 401 Unauthorized", challenge, "<html>401 Unauthorized</html>");
+}
