@@ -1,0 +1,355 @@
+// The request runner with the headless dialog manager: a test thread plays
+// the user at dialogs 104 and 105 while the runner talks to a loopback device.
+#include "platform/linux/headless.h"
+#include "resources/resource_ids.h"
+#include "src/control/random.h"
+#include "src/ui/texts.h"
+#include "src/web/http_exchange.h"
+#include "src/web/request_runner.h"
+#include "tests/web/test_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const uint32_t kLocal = HostAddress("127.0.59.1");
+const uint32_t kDevice = HostAddress("127.0.59.2");
+constexpr char kPagePath[] = "/admin/advanced";
+
+uint64_t LastSequence() {
+    std::vector<headless::Event> events = headless::Events();
+    return events.empty() ? 0 : events.back().sequence;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000) {
+    for (int waited = 0; waited < timeoutMs; waited += 2) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return condition();
+}
+
+// Plays the user: each dialog or message box that appears is handed to `act`
+// on the user's own thread.
+class User {
+public:
+    using Act = std::function<void(const headless::Event&)>;
+    explicit User(Act act) : act_(std::move(act)), after_(LastSequence()) {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~User() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void Run() {
+        auto appeared = [](const headless::Event& e) {
+            return e.kind == headless::EventKind::DialogShown || e.kind == headless::EventKind::MessageBoxShown;
+        };
+        while (!stop_) {
+            headless::Event event;
+            if (headless::WaitForEvent(after_, 20, appeared, &event)) {
+                after_ = event.sequence;
+                act_(event);
+            }
+        }
+    }
+    Act act_;
+    uint64_t after_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// What the user saw in one password dialog.
+struct PasswordDialogView {
+    std::string user;
+    std::string password;
+    bool helpText = false;
+    bool passwordFocused = false;
+};
+
+using Answers = std::deque<std::pair<std::string, std::string>>;
+
+// The user at the password dialog types the next entry of `answers` and
+// presses OK, and records what each dialog showed.
+class Session {
+public:
+    explicit Session(Answers answers)
+        : answers_(std::move(answers)), user_([this](const headless::Event& e) { Act(e); }) {}
+
+    std::vector<int> Dialogs() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return dialogs_;
+    }
+    std::vector<PasswordDialogView> PasswordViews() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return views_;
+    }
+    std::vector<std::string> ConnectingTitles() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return titles_;
+    }
+    std::vector<int> ProgressMaxima() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return maxima_;
+    }
+
+private:
+    void Act(const headless::Event& event) {
+        if (event.kind != headless::EventKind::DialogShown) {
+            return;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        dialogs_.push_back(event.templateId);
+        if (event.templateId == IDD_CONNECTING) {
+            titles_.push_back(event.title);
+            maxima_.push_back(headless::ProgressOf(event.window, IDC_PROGRESS).maximum);
+        } else if (event.templateId == IDD_PASSWORD) {
+            AnswerPasswordDialog(event.window);
+        }
+    }
+    void AnswerPasswordDialog(HWND dialog) {
+        WaitFor([&] { return !headless::ItemText(dialog, IDC_TOP_TEXT).empty(); });
+        PasswordDialogView view;
+        view.user = headless::ItemText(dialog, IDC_USER);
+        view.password = headless::ItemText(dialog, IDC_PASSWORD);
+        view.helpText = headless::ItemText(dialog, IDC_TOP_TEXT) == text::kPasswordHelp;
+        view.passwordFocused = headless::FocusedItem(dialog) == IDC_PASSWORD;
+        views_.push_back(view);
+        if (answers_.empty()) {
+            headless::PressButton(dialog, IDCANCEL);
+            return;
+        }
+        headless::TypeText(dialog, IDC_USER, answers_.front().first);
+        headless::TypeText(dialog, IDC_PASSWORD, answers_.front().second);
+        answers_.pop_front();
+        headless::PressButton(dialog, IDOK);
+    }
+
+    std::mutex mutex_;
+    Answers answers_;
+    std::vector<int> dialogs_;
+    std::vector<PasswordDialogView> views_;
+    std::vector<std::string> titles_;
+    std::vector<int> maxima_;
+    User user_;
+};
+
+class Runner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        memset(&digestState, 0, sizeof digestState);
+        memset(&upgradeState.deviceInfo, 0, sizeof upgradeState.deviceInfo);
+        upgradeState.instance = GetModuleHandleA(nullptr);
+        strcpy(upgradeState.deviceAddressText, "127.0.59.2");
+        SeedRandom(3);
+    }
+    int Run(uint16_t port) {
+        return RunDeviceRequest(upgradeState.instance, kLocal, kHttpLocalPortBase, kDevice, port, kPagePath,
+                                upgradeState.httpBuffer, kHttpCapacity);
+    }
+};
+
+const std::vector<int> kOneAttempt = {IDD_CONNECTING};
+const std::vector<int> kAskOnce = {IDD_CONNECTING, IDD_PASSWORD, IDD_CONNECTING};
+const std::vector<int> kAskTwice = {IDD_CONNECTING, IDD_PASSWORD, IDD_CONNECTING, IDD_PASSWORD, IDD_CONNECTING};
+
+TEST_F(Runner, OpenDeviceNeedsOneAttemptAndNoPassword) {
+    std::string answer = HttpAnswer("HTTP/1.1 200 OK", "", DevicePage("2.0.12(SEa)"));
+    LoopbackHttpServer server(kDevice, [&](const ReceivedRequest&) { return answer; });
+    Session session(Answers{});
+    EXPECT_EQ(int(answer.size()), Run(server.port()));
+    EXPECT_STREQ("2.0.12(SEa)", upgradeState.deviceInfo.softwareVersion);
+    ASSERT_TRUE(WaitFor([&] { return session.Dialogs().size() == 1; }));
+    EXPECT_EQ(kOneAttempt, session.Dialogs());
+    EXPECT_EQ(std::vector<std::string>{"Connecting with QOR@127.0.59.2"}, session.ConnectingTitles());
+    EXPECT_EQ(std::vector<int>{100}, session.ProgressMaxima());
+    EXPECT_TRUE(headless::ShownDialogs().empty());
+}
+
+TEST_F(Runner, PasswordDeviceAsksOnceThenReadsThePage) {
+    DigestDevice device("pw", "auth");
+    LoopbackHttpServer server(kDevice, [&](const ReceivedRequest& r) { return device.Handle(r); });
+    Session session(Answers{{"admin", "pw"}});
+    EXPECT_GT(Run(server.port()), 0);
+    EXPECT_STREQ("2.0.13(SEg)", upgradeState.deviceInfo.softwareVersion);
+    EXPECT_EQ(kAskOnce, session.Dialogs());
+    ASSERT_EQ(1u, session.PasswordViews().size());
+    PasswordDialogView view = session.PasswordViews()[0];
+    EXPECT_EQ("admin", view.user);
+    EXPECT_EQ("", view.password);
+    EXPECT_TRUE(view.helpText);
+    EXPECT_TRUE(view.passwordFocused);
+    EXPECT_EQ(std::vector<std::string>{"000000001"}, device.acceptedCounts());
+    EXPECT_STREQ("admin", digestState.user);
+    EXPECT_STREQ("pw", digestState.password);
+}
+
+TEST_F(Runner, WrongPasswordBringsTheDialogBackWithAdminAndAnEmptyBox) {
+    DigestDevice device("pw", "auth");
+    LoopbackHttpServer server(kDevice, [&](const ReceivedRequest& r) { return device.Handle(r); });
+    Session session(Answers{{"someone", "wrong"}, {"admin", "pw"}});
+    EXPECT_GT(Run(server.port()), 0);
+    EXPECT_EQ(kAskTwice, session.Dialogs());
+    std::vector<PasswordDialogView> views = session.PasswordViews();
+    ASSERT_EQ(2u, views.size());
+    EXPECT_EQ("admin", views[1].user);
+    EXPECT_EQ("", views[1].password);
+    // The device kept its nonce, so the right password goes out as the second use of it.
+    EXPECT_EQ(std::vector<std::string>{"000000002"}, device.acceptedCounts());
+}
+
+TEST_F(Runner, EmptyPasswordSendsNoAuthorizationAndTheDialogReturns) {
+    DigestDevice device("pw", "");
+    LoopbackHttpServer server(kDevice, [&](const ReceivedRequest& r) { return device.Handle(r); });
+    Session session(Answers{{"admin", ""}, {"admin", "pw"}});
+    EXPECT_GT(Run(server.port()), 0);
+    EXPECT_EQ(kAskTwice, session.Dialogs());
+    std::vector<ReceivedRequest> requests = server.Requests();
+    ASSERT_EQ(3u, requests.size());
+    EXPECT_EQ(std::string::npos, requests[1].text.find("Authorization:"));
+    EXPECT_NE(std::string::npos, requests[2].text.find("Authorization:"));
+}
+
+TEST_F(Runner, RestartedDeviceWithANewNonceIsRetriedSilently) {
+    DigestDevice device("pw", "auth");
+    LoopbackHttpServer server(kDevice, [&](const ReceivedRequest& r) { return device.Handle(r); });
+    {
+        Session session(Answers{{"admin", "pw"}});
+        ASSERT_GT(Run(server.port()), 0);
+        ASSERT_GT(Run(server.port()), 0);
+    }
+    device.ChangeNonce();
+    Session session(Answers{});
+    EXPECT_GT(Run(server.port()), 0);
+    EXPECT_EQ((std::vector<int>{IDD_CONNECTING, IDD_CONNECTING}), session.Dialogs());
+    EXPECT_EQ((std::vector<std::string>{"000000001", "000000002", "000000001"}), device.acceptedCounts());
+    EXPECT_EQ(2, device.challengesSent());
+}
+
+TEST_F(Runner, NewNonceOnEveryChallengeRetriesOnceThenAsksAgain) {
+    DigestDevice device("pw", "auth");
+    device.SetNewNonceOnEveryChallenge(true);
+    LoopbackHttpServer server(kDevice, [&](const ReceivedRequest& r) { return device.Handle(r); });
+    Session session(Answers{{"admin", "wrong"}, {"admin", "pw"}});
+    EXPECT_GT(Run(server.port()), 0);
+    EXPECT_EQ(
+        (std::vector<int>{IDD_CONNECTING, IDD_PASSWORD, IDD_CONNECTING, IDD_CONNECTING, IDD_PASSWORD, IDD_CONNECTING}),
+        session.Dialogs());
+    EXPECT_EQ(3, device.challengesSent());
+    EXPECT_EQ(std::vector<std::string>{"000000001"}, device.acceptedCounts());
+}
+
+TEST_F(Runner, UnreachableDeviceGivesZeroWithoutAskingForAPassword) {
+    int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(kDevice);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);  // nobody listens on that port now
+
+    Session session(Answers{});
+    EXPECT_EQ(0, Run(ntohs(address.sin_port)));
+    ASSERT_TRUE(WaitFor([&] { return !session.Dialogs().empty(); }));
+    EXPECT_EQ(kOneAttempt, session.Dialogs());
+}
+
+TEST_F(Runner, ProgressBarStepsWhileTheDeviceIsSlow) {
+    LoopbackHttpServer server(kDevice, [](const ReceivedRequest&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        return std::string("HTTP/1.1 200 OK\r\n\r\n");
+    });
+    std::mutex mutex;
+    std::vector<int> positions;
+    User user([&](const headless::Event& e) {
+        if (e.kind != headless::EventKind::DialogShown) {
+            return;
+        }
+        while (headless::IsShown(e.window)) {
+            int position = headless::ProgressOf(e.window, IDC_PROGRESS).position;
+            std::lock_guard<std::mutex> lock(mutex);
+            if (positions.empty() || positions.back() != position) {
+                positions.push_back(position);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
+    EXPECT_GT(Run(server.port()), 0);
+    std::lock_guard<std::mutex> lock(mutex);
+    // One step per 10 polls of 1 ms or more: some tens of steps in 400 ms, never past 100.
+    ASSERT_GE(positions.size(), 5u);
+    for (size_t i = 1; i < positions.size(); ++i) {
+        EXPECT_GT(positions[i], positions[i - 1]);
+    }
+    EXPECT_LE(positions.back(), 40);
+}
+
+// In a child process: the user presses Cancel in dialog `templateId`, then
+// answers the failure box and reports what it said.
+void CancelIn(int templateId) {
+    static User* user = new User([templateId](const headless::Event& e) {
+        if (e.kind == headless::EventKind::DialogShown && e.templateId == templateId) {
+            headless::PressButton(e.window, IDCANCEL);
+        } else if (e.kind == headless::EventKind::MessageBoxShown) {
+            fprintf(stderr, "box [%s] %s\n", e.title.c_str(), e.text.c_str());
+            headless::AnswerMessageBox(e.window, IDOK);
+        }
+    });
+    (void)user;
+}
+
+TEST_F(Runner, CancelWhileConnectingEndsTheUpgrade) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // A device that takes the connection and never answers.
+            int listener = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address = {};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(kDevice);
+            bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            listen(listener, 4);
+            socklen_t length = sizeof address;
+            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+            CancelIn(IDD_CONNECTING);
+            Run(ntohs(address.sin_port));
+            fprintf(stderr, "returned\n");
+        },
+        ::testing::ExitedWithCode(0), "box \\[QOR Firwmare Upgrade Error\\] Upgrade Failed: User Abort");
+}
+
+TEST_F(Runner, CancelInThePasswordDialogEndsTheUpgrade) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            DigestDevice device("pw", "auth");
+            LoopbackHttpServer server(kDevice, [&](const ReceivedRequest& r) { return device.Handle(r); });
+            CancelIn(IDD_PASSWORD);
+            Run(server.port());
+            fprintf(stderr, "returned\n");
+        },
+        ::testing::ExitedWithCode(0), "box \\[QOR Firwmare Upgrade Error\\] Upgrade Failed: User Abort");
+}
+
+}  // namespace
