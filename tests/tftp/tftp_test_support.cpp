@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -96,6 +97,26 @@ std::string Report::Text() {
 
 namespace {
 
+// Programs started and not yet waited for, ended with the child that started them.
+std::mutex programsLock;
+std::vector<pid_t> programs;
+
+void StopAllPrograms() {
+    std::vector<pid_t> running;
+    {
+        std::lock_guard<std::mutex> hold(programsLock);
+        running.swap(programs);
+    }
+    for (pid_t pid : running) {
+        kill(pid, SIGKILL);
+    }
+}
+
+void Forget(pid_t pid) {
+    std::lock_guard<std::mutex> hold(programsLock);
+    programs.erase(std::remove(programs.begin(), programs.end(), pid), programs.end());
+}
+
 void BringLoopbackUp() {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     ifreq request;
@@ -153,10 +174,12 @@ ChildOutcome RunInChild(bool privateNetwork, int timeoutSeconds, const std::func
             BringLoopbackUp();
         }
         headless::SetExitHook([](int exitCode) {
+            StopAllPrograms();
             report.Set("exit", exitCode);
             WriteAll(reportFd, report.Text());
         });
         body(report);
+        StopAllPrograms();
         report.Set("exit", "body");
         WriteAll(reportFd, report.Text());
         _exit(0);
@@ -211,6 +234,10 @@ pid_t StartProgram(const std::vector<std::string>& arguments, const std::string&
         pid = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
+    if (pid > 0) {
+        std::lock_guard<std::mutex> hold(programsLock);
+        programs.push_back(pid);
+    }
     return pid;
 }
 
@@ -220,6 +247,7 @@ int WaitForProgram(pid_t pid, int timeoutSeconds) {
         int status = 0;
         pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) {
+            Forget(pid);
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         if (done < 0 || SecondsNow() > deadline) {
@@ -234,6 +262,7 @@ void StopProgram(pid_t pid) {
     if (pid <= 0) {
         return;
     }
+    Forget(pid);
     kill(pid, SIGTERM);
     for (int i = 0; i < 200; ++i) {
         int status = 0;

@@ -1,0 +1,256 @@
+// Completion after a transfer: the re-query, the version check and the
+// success dialog against a small page server, the updating wait's Cancel,
+// and one whole Target run against the simulated device.
+#include "platform/linux/headless.h"
+#include "resources/resource_ids.h"
+#include "src/control/image_store.h"
+#include "src/control/upgrade_state.h"
+#include "src/tftp/completion.h"
+#include "src/tftp/listener.h"
+#include "src/ui/dialogs.h"
+#include "src/ui/texts.h"
+#include "tests/tftp/tftp_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+// The device's web server on 127.0.0.1:80: the first `silent` connections
+// are closed unanswered, the others get the page with `version`.
+class PageServer {
+public:
+    PageServer(const std::string& version, int silent) : version_(version), silent_(silent) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address;
+        MakeSockAddr(kLoopback, 80, &address);
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(fd_, 8);
+        std::thread([this] { Serve(); }).detach();
+    }
+    int Connections() const { return connections_.load(); }
+
+private:
+    void Serve() {
+        for (;;) {
+            int connection = accept(fd_, nullptr, nullptr);
+            if (connection < 0) {
+                return;
+            }
+            char request[4096];
+            std::string text;
+            while (text.find("\r\n\r\n") == std::string::npos) {
+                ssize_t received = recv(connection, request, sizeof request, 0);
+                if (received <= 0) {
+                    break;
+                }
+                text.append(request, static_cast<size_t>(received));
+            }
+            if (connections_.fetch_add(1) >= silent_) {
+                std::string body =
+                    "<html><table><tr><td>Product Name:</td><td>QOR-7101</td></tr>"
+                    "<tr><td>Software Version:</td><td>" +
+                    version_ + "</td></tr></table></html>";
+                std::string answer =
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+                    "\r\nConnection: close\r\n\r\n" + body;
+                send(connection, answer.data(), answer.size(), 0);
+            }
+            close(connection);
+        }
+    }
+
+    std::string version_;
+    int silent_;
+    int fd_ = -1;
+    std::atomic<int> connections_{0};
+};
+
+void PrepareProgram(int stage, bool handset) {
+    upgradeState.instance = GetModuleHandleA(nullptr);
+    LoadFirmwareImages();
+    upgradeState.stage.store(stage);
+    upgradeState.handsetVariant = handset ? 1 : 0;
+    std::snprintf(upgradeState.deviceAddressText, sizeof upgradeState.deviceAddressText, "127.0.0.1");
+}
+
+TftpSession LoopbackSession() {
+    TftpSession session;
+    std::memset(&session, 0, sizeof session);
+    session.localAddress = kLoopback;
+    session.peerAddress = kLoopback;
+    return session;
+}
+
+int CountShown(int templateId) {
+    int count = 0;
+    for (const headless::Event& event : headless::Events()) {
+        count += event.kind == headless::EventKind::DialogShown && event.templateId == templateId;
+    }
+    return count;
+}
+
+// Plays the user: notes the success dialog or a message box and closes it.
+void AnswerWhatComes(Report& report) {
+    std::thread([&report] {
+        uint64_t seen = 0;
+        for (;;) {
+            headless::Event event;
+            bool found = headless::WaitForEvent(
+                seen, 60000,
+                [](const headless::Event& candidate) {
+                    return candidate.kind == headless::EventKind::MessageBoxShown ||
+                           (candidate.kind == headless::EventKind::DialogShown && candidate.templateId == IDD_SUCCESS);
+                },
+                &event);
+            if (!found) {
+                return;
+            }
+            seen = event.sequence;
+            if (event.kind == headless::EventKind::MessageBoxShown) {
+                report.Set("box", event.text);
+                headless::AnswerMessageBox(event.window, IDOK);
+                continue;
+            }
+            report.Set("successTitle", headless::Title(event.window));
+            report.Set("successText", headless::ItemText(event.window, IDC_TOP_TEXT));
+            report.Set("successVersion", headless::ItemText(event.window, IDC_SOFTWARE_VERSION));
+            headless::PressButton(event.window, IDOK);
+        }
+    }).detach();
+}
+
+// VerifyUpgrade in a child with its own network and page server.
+ChildOutcome Verify(int stage, bool handset, const std::string& deviceVersion, int silent, bool server = true) {
+    return RunInChild(true, 60, [=](Report& report) {
+        PrepareProgram(stage, handset);
+        PageServer* pages = server ? new PageServer(deviceVersion, silent) : nullptr;
+        AnswerWhatComes(report);
+        VerifyUpgrade(LoopbackSession());
+        report.Set("returned", "yes");
+        report.Set("connecting", CountShown(IDD_CONNECTING));
+        report.Set("success", CountShown(IDD_SUCCESS));
+        report.Set("connections", pages != nullptr ? pages->Connections() : 0);
+        report.Set("deviceVersion", upgradeState.deviceInfo.softwareVersion);
+    });
+}
+
+TEST(VersionCheck, MatchShowsTheSuccessDialogInTheTargetStage) {
+    ChildOutcome outcome = Verify(Target, false, "2.0.13(SEg)", 0);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["returned"], "yes");
+    EXPECT_EQ(outcome.values["connecting"], "1");
+    EXPECT_EQ(outcome.values["success"], "1");
+    EXPECT_EQ(outcome.values["successTitle"], "QOR@127.0.0.1 Upgrade Successful!");
+    EXPECT_EQ(outcome.values["successVersion"], "2.0.13(SEg)");
+    EXPECT_EQ(outcome.values.count("box"), 0u);
+}
+
+TEST(VersionCheck, MatchInTheTransitionStageShowsNothing) {
+    ChildOutcome outcome = Verify(Transition, false, "2.0.12", 0);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["returned"], "yes");
+    EXPECT_EQ(outcome.values["success"], "0");
+    EXPECT_EQ(outcome.values.count("box"), 0u);
+}
+
+TEST(VersionCheck, LetterCaseOrATrailingBlankIsAMismatch) {
+    for (const char* version : {"2.0.13(SEG)", "2.0.13(SEg) "}) {
+        ChildOutcome outcome = Verify(Target, false, version, 0);
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.values["deviceVersion"], version);
+        EXPECT_EQ(outcome.values["box"], text::kVersionMismatch) << version;
+        EXPECT_EQ(outcome.values["success"], "0");
+    }
+}
+
+TEST(VersionCheck, HandsetModelSkipsTheCheck) {
+    ChildOutcome outcome = Verify(Target, true, "9.9.9", 0);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values.count("box"), 0u);
+    EXPECT_EQ(outcome.values["success"], "1");
+    EXPECT_EQ(outcome.values["successVersion"], "9.9.9");
+}
+
+TEST(Requery, ThirdAttemptAnswers) {
+    ChildOutcome outcome = Verify(Target, false, "2.0.13(SEg)", 2);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["connecting"], "3");
+    EXPECT_EQ(outcome.values["connections"], "3");
+    EXPECT_EQ(outcome.values["success"], "1");
+}
+
+TEST(Requery, TenFailedAttemptsReturnWithoutAMessage) {
+    ChildOutcome outcome = Verify(Target, false, "", 0, false);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["returned"], "yes");
+    EXPECT_EQ(outcome.values["connecting"], "10");
+    EXPECT_EQ(outcome.values["success"], "0");
+    EXPECT_EQ(outcome.values.count("box"), 0u);
+}
+
+TEST(UpdatingWait, CancelEndsTheRunWithUserAbort) {
+    ChildOutcome outcome = RunInChild(false, 30, [](Report& report) {
+        PrepareProgram(Target, false);
+        AnswerWhatComes(report);
+        HWND upload = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
+        std::thread([upload] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            headless::PressButton(upload, IDCANCEL);
+        }).detach();
+        report.Set("started", static_cast<long long>(SecondsNow() * 1000));
+        WaitForDeviceRestart(upload);
+        report.Set("waitEnded", "yes");
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["box"], text::kUserAbort);
+    EXPECT_EQ(outcome.values["exit"], "0");
+    EXPECT_EQ(outcome.values.count("waitEnded"), 0u);
+}
+
+// The whole Target run against the simulated device, trigger to success.
+TEST(WholeRun, TargetAgainstTheSimulatedDevice) {
+    ChildOutcome outcome = RunInChild(true, 90, [](Report& report) {
+        PrepareProgram(Target, false);
+        SetFileName("/qor4d2.bi0");
+        SimulatedDevice device(80, {"--restart-delay", "3"});
+        device.Ready(10000);
+        AnswerWhatComes(report);
+        uint16_t port = StartTftpListener(kLoopback);
+        report.Set("port", port);
+        report.Set("triggered", device.Trigger(port, "/qor4d2.bi0") ? "yes" : "no");
+        HWND upload = nullptr;
+        WaitForDialog(0, IDD_UPLOAD, 10000, &upload);
+        std::string title;
+        for (int i = 0; i < 400 && title.rfind("Updating", 0) != 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            title = headless::Title(upload);
+        }
+        report.Set("updatingTitle", title);
+        report.Set("imageSame", device.SavedImage("/qor4d2.bi0") ==
+                                        std::string(upgradeState.targetImage.bytes,
+                                                    upgradeState.targetImage.bytes + upgradeState.targetImage.size)
+                                    ? "yes"
+                                    : "no");
+        // The listener ends the process after the success dialog's OK.
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["port"], "69");
+    EXPECT_EQ(outcome.values["triggered"], "yes");
+    EXPECT_EQ(outcome.values["updatingTitle"], "Updating Target Firmware to QOR@127.0.0.1");
+    EXPECT_EQ(outcome.values["imageSame"], "yes");
+    EXPECT_EQ(outcome.values["successTitle"], "QOR@127.0.0.1 Upgrade Successful!");
+    EXPECT_EQ(outcome.values["successText"], text::kSuccess);
+    EXPECT_EQ(outcome.values["successVersion"], "2.0.13(SEg)");
+    EXPECT_EQ(outcome.values.count("box"), 0u);
+    EXPECT_EQ(outcome.values["exit"], "0");
+}
+
+}  // namespace

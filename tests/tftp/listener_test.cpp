@@ -1,0 +1,243 @@
+// The listener in a child process with a private network: the bind search,
+// what it ignores, bursts, and the move to the Target stage.
+#include "platform/linux/headless.h"
+#include "resources/resource_ids.h"
+#include "src/control/image_store.h"
+#include "src/control/upgrade_state.h"
+#include "src/tftp/listener.h"
+#include "src/ui/texts.h"
+#include "tests/tftp/tftp_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr char kName[] = "/qor1a2b.bi0";
+
+void PrepareProgram(int stage) {
+    upgradeState.instance = GetModuleHandleA(nullptr);
+    LoadFirmwareImages();
+    upgradeState.stage.store(stage);
+    std::snprintf(upgradeState.deviceAddressText, sizeof upgradeState.deviceAddressText, "127.0.0.1");
+    SetFileName(kName);
+}
+
+TEST(ListenerBind, PortTakenMovesToTheNext) {
+    ChildOutcome outcome = RunInChild(true, 30, [](Report& report) {
+        PrepareProgram(Target);
+        UdpPeer holder(69);
+        report.Set("holder", holder.Port());
+        report.Set("port", StartTftpListener(kLoopback));
+        // The trigger names this port; a request sent to it is answered from it.
+        UdpPeer device;
+        device.SendTo(70, RequestPacket(kTftpRrq, kName));
+        std::vector<uint8_t> oack;
+        uint16_t from = 0;
+        report.Set("answered", device.Receive(&oack, 2000, &from) ? "yes" : "no");
+        report.Set("from", from);
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["holder"], "69");
+    EXPECT_EQ(outcome.values["port"], "70");
+    EXPECT_EQ(outcome.values["answered"], "yes");
+    EXPECT_EQ(outcome.values["from"], "70");
+}
+
+TEST(ListenerBind, AllHundredPortsTakenIsReported) {
+    ChildOutcome outcome = RunInChild(true, 30, [](Report& report) {
+        PrepareProgram(Target);
+        std::vector<std::unique_ptr<UdpPeer>> holders;
+        for (uint16_t port = 69; port <= 168; ++port) {
+            holders.push_back(std::make_unique<UdpPeer>(port));
+        }
+        std::thread user([&report] {
+            std::string text;
+            HWND box = nullptr;
+            if (WaitForMessageBox(0, 5000, &text, &box)) {
+                report.Set("box", text);
+                headless::AnswerMessageBox(box, IDOK);
+            }
+        });
+        user.detach();
+        report.Set("port", StartTftpListener(kLoopback));
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["box"], text::kListenerBind);
+    EXPECT_EQ(outcome.values["exit"], "0");
+    EXPECT_EQ(outcome.values.count("port"), 0u);
+}
+
+// Wrong names, other opcodes, short and overlong datagrams get no answer and
+// leave the waiting dialog up; then the expected request is answered.
+TEST(ListenerRequests, OnlyTheExpectedReadRequestIsAnswered) {
+    ChildOutcome outcome = RunInChild(true, 30, [](Report& report) {
+        PrepareProgram(Target);
+        uint16_t port = StartTftpListener(kLoopback);
+        HWND waiting = nullptr;
+        report.Set("waiting", WaitForDialog(0, IDD_WAITING, 5000, &waiting) ? "shown" : "none");
+        report.Set("help", headless::ItemText(waiting, IDC_WAITING_TEXT) == text::kWaitingHelp ? "set" : "other");
+        headless::Progress range = headless::ProgressOf(waiting, IDC_PROGRESS);
+        report.Set("range", range.maximum);
+
+        UdpPeer device;
+        std::vector<std::vector<uint8_t>> ignored = {
+            RequestPacket(kTftpRrq, "/qor1a2b.bi1"),
+            RequestPacket(kTftpRrq, "/QOR1A2B.bi0"),
+            RequestPacket(kTftpRrq, "/qor1a2b.bi0x"),
+            RequestPacket(kTftpWrq, kName),
+            RequestPacket(kTftpData, kName),
+            AckPacket(0),
+            {0, 5, 0, 0, 0},
+            {0},
+            {0, 1},
+        };
+        std::vector<uint8_t> noNul(1024, 'q');
+        noNul[0] = 0;
+        noNul[1] = 1;
+        std::memcpy(noNul.data() + 2, kName, sizeof kName - 1);  // the name, then no NUL to the end
+        ignored.push_back(noNul);
+        for (const std::vector<uint8_t>& packet : ignored) {
+            device.SendTo(port, packet);
+        }
+        std::vector<uint8_t> answer;
+        report.Set("ignoredAnswered", device.Receive(&answer, 500) ? "yes" : "no");
+        report.Set("stillWaiting", headless::IsShown(waiting) ? "yes" : "no");
+
+        device.SendTo(port, RequestPacket(kTftpRrq, kName));
+        bool answered = device.Receive(&answer, 2000);
+        report.Set("answered", answered ? "yes" : "no");
+        report.Set("answerLength", static_cast<long long>(answer.size()));
+        HWND upload = nullptr;
+        report.Set("upload", WaitForDialog(0, IDD_UPLOAD, 2000, &upload) ? "shown" : "none");
+        report.Set("waitingAfter", headless::IsShown(waiting) ? "shown" : "gone");
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["waiting"], "shown");
+    EXPECT_EQ(outcome.values["help"], "set");
+    EXPECT_EQ(outcome.values["range"], "1000");
+    EXPECT_EQ(outcome.values["ignoredAnswered"], "no");
+    EXPECT_EQ(outcome.values["stillWaiting"], "yes");
+    EXPECT_EQ(outcome.values["answered"], "yes");
+    EXPECT_EQ(outcome.values["answerLength"], "25");  // the OACK for 737532 bytes
+    EXPECT_EQ(outcome.values["upload"], "shown");
+    EXPECT_EQ(outcome.values["waitingAfter"], "gone");
+}
+
+// 200 datagrams and then the request, all at once: with a 1 ms pause per
+// datagram the answer could not come before 200 ms.
+TEST(ListenerRequests, BurstIsReadBeforeTheNextPause) {
+    ChildOutcome outcome = RunInChild(true, 30, [](Report& report) {
+        PrepareProgram(Target);
+        uint16_t port = StartTftpListener(kLoopback);
+        HWND waiting = nullptr;
+        WaitForDialog(0, IDD_WAITING, 5000, &waiting);
+        UdpPeer device;
+        std::vector<uint8_t> junk = RequestPacket(kTftpRrq, "/other.bi0");
+        double start = SecondsNow();
+        for (int i = 0; i < 200; ++i) {
+            device.SendTo(port, junk);
+        }
+        device.SendTo(port, RequestPacket(kTftpRrq, kName));
+        std::vector<uint8_t> answer;
+        bool answered = device.Receive(&answer, 2000);
+        report.Set("answered", answered ? "yes" : "no");
+        report.Set("ms", static_cast<long long>((SecondsNow() - start) * 1000));
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["answered"], "yes");
+    EXPECT_LT(std::stoi(outcome.values["ms"]), 150);
+}
+
+// A Transition session whose client falls silent: the give-up, the whole
+// updating wait with the clock wrapping inside it, the incomplete report,
+// then stage Target before the second waiting dialog, which has no help
+// text and whose Cancel ends the run.
+TEST(ListenerStages, SilentTransitionSessionStillLeadsToTheTargetStage) {
+    ChildOutcome outcome = RunInChild(true, 80, [](Report& report) {
+        PrepareProgram(Transition);
+        // The 32-bit millisecond clock wraps about 8 s from now.
+        headless::SetClockOffset(0);
+        headless::SetClockOffset(static_cast<uint32_t>(0u - 8000u - timeGetTime()));
+        uint16_t port = StartTftpListener(kLoopback);
+        HWND waiting = nullptr;
+        uint64_t seen = 0;
+        WaitForDialog(0, IDD_WAITING, 5000, &waiting, &seen);
+        UdpPeer device;
+        device.SendTo(port, RequestPacket(kTftpRrq, kName));
+        HWND upload = nullptr;
+        WaitForDialog(seen, IDD_UPLOAD, 5000, &upload, &seen);
+        double sessionStart = SecondsNow();
+
+        // Sample the updating bar until the report comes.
+        std::string title;
+        for (int i = 0; i < 200 && title.rfind("Updating", 0) != 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            title = headless::Title(upload);
+        }
+        double updatingStart = SecondsNow();
+        report.Set("giveUpSeconds", static_cast<long long>((updatingStart - sessionStart) * 10));
+        report.Set("updatingTitle", title);
+        report.Set("updatingRange", headless::ProgressOf(upload, IDC_PROGRESS).maximum);
+        int previous = -1;
+        int highest = 0;
+        bool rising = true;
+        DWORD clockBefore = timeGetTime();
+        bool wrapped = false;
+        while (headless::IsShown(upload)) {
+            int position = headless::ProgressOf(upload, IDC_PROGRESS).position;
+            if (!headless::IsShown(upload)) {
+                break;
+            }
+            rising = rising && position >= previous;
+            previous = position;
+            highest = std::max(highest, position);
+            wrapped = wrapped || timeGetTime() < clockBefore;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        report.Set("rising", rising ? "yes" : "no");
+        report.Set("highest", highest);
+        report.Set("wrapped", wrapped ? "yes" : "no");
+
+        std::string text;
+        HWND box = nullptr;
+        WaitForMessageBox(seen, 40000, &text, &box, &seen);
+        report.Set("updatingMs", static_cast<long long>((SecondsNow() - updatingStart) * 1000));
+        report.Set("box", text);
+        headless::AnswerMessageBox(box, IDOK);
+
+        HWND second = nullptr;
+        bool shown = WaitForDialog(seen, IDD_WAITING, 5000, &second, &seen);
+        report.Set("stageAtSecondDialog", upgradeState.stage.load());
+        report.Set("secondWaiting", shown ? "shown" : "none");
+        report.Set("secondHelp", "[" + headless::ItemText(second, IDC_WAITING_TEXT) + "]");
+        headless::PressButton(second, IDCANCEL);
+        if (WaitForMessageBox(seen, 5000, &text, &box, &seen)) {
+            report.Set("cancelBox", text);
+            headless::AnswerMessageBox(box, IDOK);
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_GE(std::stoi(outcome.values["giveUpSeconds"]), 30);  // tenths of a second
+    EXPECT_EQ(outcome.values["updatingTitle"], "Updating Transition Firmware to QOR@127.0.0.1");
+    EXPECT_EQ(outcome.values["updatingRange"], "937");
+    EXPECT_EQ(outcome.values["rising"], "yes");
+    EXPECT_GE(std::stoi(outcome.values["highest"]), 900);
+    EXPECT_EQ(outcome.values["wrapped"], "yes");
+    EXPECT_GE(std::stoi(outcome.values["updatingMs"]), 29900);
+    EXPECT_LT(std::stoi(outcome.values["updatingMs"]), 36000);
+    EXPECT_EQ(outcome.values["box"], text::kUploadIncomplete);
+    EXPECT_EQ(outcome.values["stageAtSecondDialog"], "1");
+    EXPECT_EQ(outcome.values["secondWaiting"], "shown");
+    EXPECT_EQ(outcome.values["secondHelp"], "[]");
+    EXPECT_EQ(outcome.values["cancelBox"], text::kUserAbort);
+    EXPECT_EQ(outcome.values["exit"], "0");
+}
+
+}  // namespace
