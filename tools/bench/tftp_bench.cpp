@@ -1,0 +1,199 @@
+// Benchmark, not a test: the 737,532-byte Target image served to curl and
+// atftp over loopback by our transfer session and by tftpd-hpa, several runs
+// each; then the listener's CPU time while it waits, and the peak memory.
+//
+//   tftp_bench [runs]      (default 7; needs in.tftpd, curl and atftp)
+#include "src/control/image_store.h"
+#include "src/control/upgrade_state.h"
+#include "src/tftp/listener.h"
+#include "src/tftp/session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr char kName[] = "/qorbench.bi0";
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+pid_t Start(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> ClientCommand(const std::string& client, uint16_t port, const std::string& out) {
+    if (client == "curl") {
+        return {"curl", "-s", "-o", out, "tftp://127.0.0.1:" + std::to_string(port) + "/" + kName};
+    }
+    return {"atftp", "-g", "-r", kName, "-l", out, "127.0.0.1", std::to_string(port)};
+}
+
+bool SameAsImage(const std::string& path, const FirmwareImage& image) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return bytes == std::string(image.bytes, image.bytes + image.size);
+}
+
+// One fetch from our session: the client's read request on our socket, then
+// the transfer as the listener would run it. Seconds from the client's start
+// to its end, negative when the file came out wrong.
+double FetchFromSession(const std::string& client, const std::string& out) {
+    SOCKET udpSocket = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address;
+    MakeSockAddr(kLoopback, 0, &address);
+    bind(udpSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    SockLen length = sizeof address;
+    getsockname(udpSocket, reinterpret_cast<sockaddr*>(&address), &length);
+    uint16_t port = ntohs(address.sin_port);
+
+    double start = Now();
+    pid_t pid = Start(ClientCommand(client, port, out));
+    pollfd ready = {udpSocket, POLLIN, 0};
+    poll(&ready, 1, 5000);
+    uint8_t request[kTftpPacketSize];
+    sockaddr_in sender;
+    ReceiveDatagram(udpSocket, request, &sender);
+    auto* session = static_cast<TftpSession*>(std::calloc(1, sizeof(TftpSession)));
+    session->udpSocket = udpSocket;
+    session->localAddress = kLoopback;
+    session->localPort = port;
+    SplitSockAddr(sender, &session->peerAddress, &session->peerPort);
+    PrepareTransfer(session, upgradeState.targetImage.size);
+    TransferImage(session, upgradeState.targetImage.bytes);
+    int status = Wait(pid);
+    double seconds = Now() - start;
+    DestroyWindow(session->uploadDialog);
+    std::free(session);
+    closesocket(udpSocket);
+    return status == 0 && SameAsImage(out, upgradeState.targetImage) ? seconds : -1;
+}
+
+double FetchFromTftpd(const std::string& client, uint16_t port, const std::string& out) {
+    double start = Now();
+    int status = Wait(Start(ClientCommand(client, port, out)));
+    double seconds = Now() - start;
+    return status == 0 && SameAsImage(out, upgradeState.targetImage) ? seconds : -1;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+bool AllGood(const std::vector<double>& values) {
+    return std::all_of(values.begin(), values.end(), [](double value) { return value >= 0; });
+}
+
+double CpuSeconds() {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The listener waiting for a request that never comes, while this thread sleeps.
+double ListenerIdleCpuShare(double seconds) {
+    SetFileName("/never.bi0");
+    StartTftpListener(kLoopback);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    double cpuBefore = CpuSeconds();
+    double before = Now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    return (CpuSeconds() - cpuBefore) / (Now() - before);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    upgradeState.instance = GetModuleHandleA(nullptr);
+    LoadFirmwareImages();
+    upgradeState.stage.store(Target);
+    std::snprintf(upgradeState.deviceAddressText, sizeof upgradeState.deviceAddressText, "127.0.0.1");
+
+    char directoryPattern[] = "/tmp/qor-bench.XXXXXX";
+    std::string directory = mkdtemp(directoryPattern);
+    chmod(directory.c_str(), 0755);
+    std::string served = directory + kName;
+    std::ofstream(served, std::ios::binary)
+        .write(reinterpret_cast<const char*>(upgradeState.targetImage.bytes), upgradeState.targetImage.size);
+    chmod(served.c_str(), 0644);
+    uint16_t tftpdPort = 47000 + static_cast<uint16_t>(getpid() % 1000);
+    pid_t tftpd =
+        Start({"in.tftpd", "-L", "-u", "nobody", "-s", directory, "-a", "127.0.0.1:" + std::to_string(tftpdPort)});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    std::printf("Target image %u bytes, %d runs per case, loopback\n", upgradeState.targetImage.size, runs);
+    bool goalsMet = true;
+    for (const std::string client : {"curl", "atftp"}) {
+        std::vector<double> ours;
+        std::vector<double> theirs;
+        std::string out = directory + "/fetched-" + client;
+        for (int run = 0; run < runs; ++run) {
+            ours.push_back(FetchFromSession(client, out));
+            theirs.push_back(FetchFromTftpd(client, tftpdPort, out));
+        }
+        if (!AllGood(ours) || !AllGood(theirs)) {
+            std::printf("%-6s a fetch failed or came out wrong\n", client.c_str());
+            goalsMet = false;
+            continue;
+        }
+        double ratio = Median(ours) / Median(theirs);
+        std::printf("%-6s session median %.3f s, tftpd-hpa median %.3f s, ratio %.2f (goal <= 1.5)\n", client.c_str(),
+                    Median(ours), Median(theirs), ratio);
+        goalsMet = goalsMet && ratio <= 1.5;
+    }
+    kill(tftpd, SIGTERM);
+    Wait(tftpd);
+
+    double idleShare = ListenerIdleCpuShare(5.0);
+    std::printf("listener idle CPU %.2f%% of one core (goal < 2%%)\n", idleShare * 100);
+    goalsMet = goalsMet && idleShare < 0.02;
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak memory %ld KiB\n", usage.ru_maxrss);
+    std::printf("%s\n", goalsMet ? "goals met" : "goals NOT met");
+    std::fflush(stdout);
+    _exit(0);
+}
