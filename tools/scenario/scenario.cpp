@@ -114,7 +114,12 @@ struct Parser {
             scenario->deviceChecks.emplace_back(w.begin() + 1, w.end());
             return true;
         }
+        if (w[0] == "world") {
+            scenario->needsWorld = true;
+            return w.size() == 1 || Fail(line, "world takes nothing");
+        }
         if (w[0] == "device") {
+            scenario->needsWorld = true;
             scenario->needsDevice = true;
             scenario->deviceOptions.assign(w.begin() + 1, w.end());
             return true;

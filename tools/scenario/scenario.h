@@ -58,7 +58,8 @@ struct Step {
 
 struct Scenario {
     std::string name;
-    bool needsDevice = false;
+    bool needsWorld = false;   // runs inside the test world (its addresses and hosts file)
+    bool needsDevice = false;  // and with the simulated device there
     std::vector<std::string> deviceOptions;  // passed to the simulated device as they stand
     std::vector<Step> steps;
     // What the simulated device must have seen, checked against its state

@@ -257,10 +257,18 @@ public:
         HWND list = GetDlgItem(AsHwnd(dialog), id);
         std::vector<std::string> entries;
         LRESULT count = list ? Send(list, CB_GETCOUNT, 0, 0) : 0;
+        // Wine hands CB_GETLBTEXT across processes in UTF-16 whatever the
+        // caller's flavour, so the wide message is asked and converted here.
         for (LRESULT i = 0; i < count; ++i) {
-            char entry[256] = "";
-            if (Send(list, CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof entry)) {
-                Send(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+            wchar_t wide[256] = L"";
+            char entry[512] = "";
+            DWORD_PTR length = 0;
+            SendMessageTimeoutW(list, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length);
+            if (length < sizeof wide / sizeof wide[0]) {
+                DWORD_PTR copied = 0;
+                SendMessageTimeoutW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide), SMTO_ABORTIFHUNG,
+                                    kSendTimeoutMs, &copied);
+                WideCharToMultiByte(CP_ACP, 0, wide, -1, entry, sizeof entry, nullptr, nullptr);
             }
             entries.push_back(entry);
         }

@@ -1,0 +1,185 @@
+#!/bin/bash
+# Plays one scenario on one back end: the native runner (the program on the
+# headless dialog manager), or the real QorUpgrade.exe under Wine with the UI
+# driver beside it in the same prefix. A scenario with a "world" or "device"
+# line runs inside the test world; with "device", the simulated device plays
+# there and what it saw is checked after the run.
+#
+#   run_scenario.sh --native|--wine [--build DIR] [--shots DIR] [--out DIR]
+#                   [--timeout SECONDS] SCENARIO
+#
+# --build: the native or Windows build (default build/native, build/windows);
+# a Windows build keeps its Wine prefix in wineprefix/, made once.
+# --shots: where the PNG screenshots go (Wine only; default: none taken).
+# --out: the run's files: device log, state, received images (default
+# <build>/scenario-runs/<scenario>). Wine without DISPLAY: a private Xvfb.
+# Exit status 0: the scenario passed.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+backend=
+build=
+shots=
+out=
+time_limit=300
+in_world=0
+
+usage() {
+    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
+    exit 2
+}
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --native) backend=native; shift ;;
+    --wine) backend=wine; shift ;;
+    --build) build=$(cd "$2" && pwd); shift 2 ;;
+    --shots) mkdir -p "$2"; shots=$(cd "$2" && pwd); shift 2 ;;
+    --out) mkdir -p "$2"; out=$(cd "$2" && pwd); shift 2 ;;
+    --timeout) time_limit="$2"; shift 2 ;;
+    --in-world) in_world=1; shift ;;
+    -*) echo "run_scenario: unknown option $1" >&2; usage ;;
+    *) break ;;
+    esac
+done
+[ $# -eq 1 ] && [ -n "$backend" ] || usage
+scenario_file=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+[ -f "$scenario_file" ] || { echo "run_scenario: $1 is missing" >&2; exit 2; }
+name=$(basename "$scenario_file" .scn)
+[ -n "$build" ] || build=$top/build/$backend
+[ "$backend" = native ] || build=${build%/}
+if [ "$backend" = native ]; then
+    program=$build/tools/scenario/native_runner
+    resources=$build/resources/qor_resources/qor_resources.res
+    needed=("$program" "$resources")
+else
+    exe=$build/src/QorUpgrade.exe
+    driver=$build/tools/uidriver/uidriver.exe
+    needed=("$exe" "$driver")
+    export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+fi
+for f in "${needed[@]}"; do
+    [ -f "$f" ] || { echo "run_scenario: $f is missing (build first)" >&2; exit 2; }
+done
+[ -n "$out" ] || { out=$build/scenario-runs/$name; mkdir -p "$out"; }
+
+# The device line holds the simulated device's own options, as shell words.
+device_line=$(sed -n 's/^[[:space:]]*device\([[:space:]].*\)\{0,1\}$/\1/p' "$scenario_file" | head -1)
+device_line=${device_line%%#*}
+needs_device=0
+needs_world=0
+grep -Eq '^[[:space:]]*device([[:space:]]|$)' "$scenario_file" && needs_device=1 && needs_world=1
+grep -Eq '^[[:space:]]*world([[:space:]]|#|$)' "$scenario_file" && needs_world=1
+
+if [ "$needs_world" = 1 ] && [ "$in_world" = 0 ]; then
+    args=("--$backend" --build "$build" --out "$out" --timeout "$time_limit" --in-world)
+    [ -z "$shots" ] || args+=(--shots "$shots")
+    exec "$top/tools/testworld/run_in_world.sh" --timeout "$((time_limit + 60))" -- "$0" "${args[@]}" "$scenario_file"
+fi
+
+device_pid=
+display_pid=
+cleanup() {
+    if [ -n "$device_pid" ]; then
+        kill "$device_pid" 2>/dev/null || true
+        wait "$device_pid" 2>/dev/null || true
+    fi
+    if [ "$backend" = wine ]; then
+        timeout 20 wineserver -k 2>/dev/null || true
+    fi
+    if [ -n "$display_pid" ]; then
+        kill "$display_pid" 2>/dev/null || true
+        wait "$display_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+
+# Wine paths of Linux files: drive Z: is the root.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# A private X server for this run, on the first free display number.
+start_display() {
+    rm -f "$out/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" >"$out/xvfb.log" 2>&1 &
+    display_pid=$!
+    for _ in $(seq 100); do
+        if [ -s "$out/display" ]; then
+            export DISPLAY=":$(head -1 "$out/display")"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "run_scenario: Xvfb did not start" >&2
+    exit 2
+}
+
+make_prefix() {
+    [ -f "$WINEPREFIX/system.reg" ] && return 0
+    echo "run_scenario: making the Wine prefix $WINEPREFIX (once)"
+    timeout 180 wineboot -i >/dev/null 2>&1 || true
+    # No window manager on Xvfb: Wine draws the captions itself.
+    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    timeout 60 wineserver -w || true
+    [ -f "$WINEPREFIX/system.reg" ] || { echo "run_scenario: the Wine prefix did not come up" >&2; exit 2; }
+}
+
+start_device() {
+    rm -rf "$out/received" "$out/device-state.json" "$out/device.log"
+    local address=${QOR_DEVICE_ADDRS%% *}
+    eval "set -- $device_line"
+    python3 "$top/tools/qor_device/qor_device.py" "$address" --log "$out/device.log" \
+        --state-file "$out/device-state.json" --save-dir "$out/received" "$@" &
+    device_pid=$!
+    for _ in $(seq 100); do
+        [ -f "$out/device-state.json" ] && return 0
+        kill -0 "$device_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "run_scenario: the simulated device did not start; its log:" >&2
+    cat "$out/device.log" >&2 || true
+    exit 1
+}
+
+play_native() {
+    (cd "$out" && timeout --kill-after=10 "$time_limit" "$program" --device-checks "$out/device-checks.jsonl" \
+        "$scenario_file")
+}
+
+play_wine() {
+    [ -n "${DISPLAY:-}" ] || start_display
+    make_prefix
+    local driver_args=(--device-checks "$(winpath "$out/device-checks.jsonl")")
+    rm -rf "$out/shots"
+    if [ -n "$shots" ]; then
+        mkdir -p "$out/shots"
+        driver_args+=(--shots "$(winpath "$out/shots")")
+    fi
+    local rc=0
+    (cd "$out" && timeout --kill-after=10 "$time_limit" \
+        wine "$driver" "${driver_args[@]}" "$(winpath "$scenario_file")" "$(winpath "$exe")") || rc=$?
+    for bmp in "$out"/shots/*.bmp; do
+        [ -e "$bmp" ] || continue
+        convert "$bmp" "$shots/$(basename "$bmp" .bmp).png"
+    done
+    return "$rc"
+}
+
+[ "$needs_device" = 0 ] || start_device
+rc=0
+"play_$backend" || rc=$?
+if [ "$rc" = 0 ] && [ "$needs_device" = 1 ]; then
+    if [ "$backend" = native ]; then
+        embedded=(--res "$resources")
+    else
+        embedded=(--exe "$exe")
+    fi
+    python3 "$here/device_checks.py" --state "$out/device-state.json" "${embedded[@]}" \
+        "$out/device-checks.jsonl" || rc=$?
+fi
+if [ "$rc" != 0 ] && [ -f "$out/device.log" ]; then
+    echo "--- device log ($out/device.log), last lines:"
+    tail -n 40 "$out/device.log"
+fi
+exit "$rc"
