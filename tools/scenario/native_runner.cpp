@@ -28,8 +28,12 @@ using scenario::Window;
 
 constexpr int kVerdictWaitMs = 30000;
 
-HWND AsHwnd(Window window) { return reinterpret_cast<HWND>(window); }
-Window AsWindow(HWND hwnd) { return reinterpret_cast<Window>(hwnd); }
+HWND AsHwnd(Window window) {
+    return reinterpret_cast<HWND>(window);
+}
+Window AsWindow(HWND hwnd) {
+    return reinterpret_cast<Window>(hwnd);
+}
 
 // How the run ends: the program's exit (ExitProcess or WinMain returning)
 // and the player's verdict, whichever comes first waits for the other.
@@ -60,8 +64,8 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         if (!changed_.wait_for(lock, std::chrono::milliseconds(kVerdictWaitMs), [this] { return played_; })) {
             passed_ = false;
-            failure_ = "the scenario did not finish within " + std::to_string(kVerdictWaitMs) +
-                       " ms of the program's end";
+            failure_ =
+                "the scenario did not finish within " + std::to_string(kVerdictWaitMs) + " ms of the program's end";
         }
         if (passed_) {
             std::printf("PASS %s\n", name.c_str());

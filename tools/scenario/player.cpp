@@ -310,17 +310,16 @@ bool Player::RunStep(const Step& step, std::string* why) {
                                                                  },
                                                                  why);
         case StepKind::Text:
-            return NeedCurrent(false, why) && Eventually(
-                                                  step,
-                                                  [&](std::string* seen) {
-                                                      std::string text = screen_->ItemText(current_, step.id);
-                                                      *seen = screen_->HasItem(current_, step.id)
-                                                                  ? Quote(text)
-                                                                  : "no control " + std::to_string(step.id);
-                                                      return screen_->HasItem(current_, step.id) &&
-                                                             TextMatches(step, text);
-                                                  },
-                                                  why);
+            return NeedCurrent(false, why) &&
+                   Eventually(
+                       step,
+                       [&](std::string* seen) {
+                           std::string text = screen_->ItemText(current_, step.id);
+                           *seen = screen_->HasItem(current_, step.id) ? Quote(text)
+                                                                       : "no control " + std::to_string(step.id);
+                           return screen_->HasItem(current_, step.id) && TextMatches(step, text);
+                       },
+                       why);
         case StepKind::Progress:
             return NeedCurrent(false, why) &&
                    Eventually(
@@ -343,18 +342,17 @@ bool Player::RunStep(const Step& step, std::string* why) {
                                                   },
                                                   why);
         case StepKind::Selected:
-            return NeedCurrent(false, why) && Eventually(
-                                                  step,
-                                                  [&](std::string* seen) {
-                                                      int index = screen_->ListSelection(current_, step.id);
-                                                      auto entries = screen_->ListEntries(current_, step.id);
-                                                      bool valid = index >= 0 && index < int(entries.size());
-                                                      *seen = "selection " + std::to_string(index) +
-                                                              (valid ? " " + Quote(entries[index]) : "");
-                                                      return step.hasText ? valid && entries[index] == step.text
-                                                                          : index == step.number;
-                                                  },
-                                                  why);
+            return NeedCurrent(false, why) &&
+                   Eventually(
+                       step,
+                       [&](std::string* seen) {
+                           int index = screen_->ListSelection(current_, step.id);
+                           auto entries = screen_->ListEntries(current_, step.id);
+                           bool valid = index >= 0 && index < int(entries.size());
+                           *seen = "selection " + std::to_string(index) + (valid ? " " + Quote(entries[index]) : "");
+                           return step.hasText ? valid && entries[index] == step.text : index == step.number;
+                       },
+                       why);
         case StepKind::Focus:
             return NeedCurrent(false, why) && Eventually(
                                                   step,

@@ -25,7 +25,7 @@ class Screen {
 public:
     virtual ~Screen() = default;
 
-    virtual std::vector<Window> ShownDialogs() = 0;      // visible dialogs, message boxes excluded
+    virtual std::vector<Window> ShownDialogs() = 0;       // visible dialogs, message boxes excluded
     virtual std::vector<Window> ShownMessageBoxes() = 0;  // message boxes waiting for an answer
     virtual std::vector<int> DialogsSeen() = 0;           // template id of every dialog shown so far, in order
     virtual bool IsShown(Window window) = 0;

@@ -41,15 +41,15 @@ struct Bound {
 
 struct Step {
     StepKind kind = StepKind::Wait;
-    int line = 0;              // line in the scenario file, for messages
-    int timeoutMs = 0;         // how long this step may wait
-    int id = 0;                // template id (0: any) or control id
-    bool partial = false;      // "has": contains rather than equals
-    std::string text;          // title, control text, caption, entry, key or screenshot name
-    std::string secondText;    // message box text
-    bool hasText = false;      // the optional text was given
+    int line = 0;            // line in the scenario file, for messages
+    int timeoutMs = 0;       // how long this step may wait
+    int id = 0;              // template id (0: any) or control id
+    bool partial = false;    // "has": contains rather than equals
+    std::string text;        // title, control text, caption, entry, key or screenshot name
+    std::string secondText;  // message box text
+    bool hasText = false;    // the optional text was given
     bool hasSecondText = false;
-    int number = 0;            // exit status, list index, milliseconds, answer
+    int number = 0;  // exit status, list index, milliseconds, answer
     Bound minimum, maximum, position;
     std::vector<std::string> words;  // list entries; device check words
     std::vector<int> ids;            // shown-order template ids
@@ -58,8 +58,8 @@ struct Step {
 
 struct Scenario {
     std::string name;
-    bool needsWorld = false;   // runs inside the test world (its addresses and hosts file)
-    bool needsDevice = false;  // and with the simulated device there
+    bool needsWorld = false;                 // runs inside the test world (its addresses and hosts file)
+    bool needsDevice = false;                // and with the simulated device there
     std::vector<std::string> deviceOptions;  // passed to the simulated device as they stand
     std::vector<Step> steps;
     // What the simulated device must have seen, checked against its state

@@ -30,14 +30,18 @@ using scenario::Window;
 constexpr UINT kSendTimeoutMs = 2000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 
-HWND AsHwnd(Window window) { return reinterpret_cast<HWND>(window); }
-Window AsWindow(HWND hwnd) { return reinterpret_cast<Window>(hwnd); }
+HWND AsHwnd(Window window) {
+    return reinterpret_cast<HWND>(window);
+}
+Window AsWindow(HWND hwnd) {
+    return reinterpret_cast<Window>(hwnd);
+}
 
 // What identifies a template on the screen: its control ids and its size.
 struct TemplateShape {
     int id = 0;
     std::set<int> controls;  // ids other than 0xFFFF
-    int width = 0;  // dialog units
+    int width = 0;           // dialog units
     int height = 0;
     int clientWidth = 0;  // pixels, as the dialog manager lays it out here
     int clientHeight = 0;
@@ -120,7 +124,9 @@ private:
     bool ok_ = true;
 };
 
-INT_PTR CALLBACK IdleDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK IdleDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
 
 // Dialog units become pixels through the template's font, which only a dialog
 // of this process can tell: so the driver lays the template out itself, hidden.
@@ -392,7 +398,8 @@ private:
             return -1;
         }
         for (const TemplateShape& shape : shapes_) {
-            if (shape.controls == controls && shape.clientWidth == client.right && shape.clientHeight == client.bottom) {
+            if (shape.controls == controls && shape.clientWidth == client.right &&
+                shape.clientHeight == client.bottom) {
                 return shape.id;
             }
         }
@@ -427,8 +434,8 @@ private:
         size_t start = 0;
         for (HWND field : fields) {
             size_t dot = text.find('.', start);
-            std::string part = start <= text.size() ? text.substr(start, dot == std::string::npos ? dot : dot - start)
-                                                    : std::string();
+            std::string part =
+                start <= text.size() ? text.substr(start, dot == std::string::npos ? dot : dot - start) : std::string();
             Send(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(part.c_str()));
             start = dot == std::string::npos ? text.size() + 1 : dot + 1;
         }
