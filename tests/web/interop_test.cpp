@@ -9,21 +9,18 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -53,30 +50,6 @@ void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream(path) << content;
 }
 
-// A port the system gives out on `address`, free once the probe is closed.
-uint16_t FreePort(uint32_t address) {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(address);
-    bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length);
-    close(probe);
-    return ntohs(local.sin_port);
-}
-
-bool Listening(uint32_t address, uint16_t port) {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in server = {};
-    server.sin_family = AF_INET;
-    server.sin_addr.s_addr = htonl(address);
-    server.sin_port = htons(port);
-    bool connected = connect(probe, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
-    close(probe);
-    return connected;
-}
-
 // A web server in the foreground, with its folder holding the configuration,
 // the htdigest file (admin / "pw") and the page "/admin/advanced".
 class WebServer {
@@ -94,10 +67,7 @@ public:
     }
 
     ~WebServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        process_.reset();
         std::string command = "rm -rf '" + folder_ + "'";
         if (std::system(command.c_str()) != 0) {
             fprintf(stderr, "could not remove %s\n", folder_.c_str());
@@ -105,23 +75,8 @@ public:
     }
 
     bool Start(const std::vector<std::string>& arguments) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            std::vector<char*> argv;
-            for (const std::string& argument : arguments) {
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 100; ++i) {
-            if (Listening(address_, port_)) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        process_.reset(new ChildServer);
+        return process_->Start(arguments, address_, port_);
     }
 
     std::string folder() const { return folder_; }
@@ -133,7 +88,7 @@ private:
     uint32_t address_;
     uint16_t port_;
     std::string folder_;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildServer> process_;
 };
 
 class Interop : public ::testing::Test {

@@ -308,6 +308,70 @@ TEST_F(Runner, ProgressBarStepsWhileTheDeviceIsSlow) {
     EXPECT_LE(positions.back(), 40);
 }
 
+// The simulated device of tools/qor_device, on a loopback address of its own.
+class SimulatedDevice : public Runner {
+protected:
+    bool StartDevice(std::vector<std::string> options) {
+        port_ = FreePort(kSimulated);
+        std::vector<std::string> arguments = {QOR_PYTHON, QOR_SOURCE_DIR "/tools/qor_device/qor_device.py",
+                                              "127.0.59.3", "--http-port", std::to_string(port_)};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return device_.Start(arguments, kSimulated, port_);
+    }
+    int RunOnDevice() {
+        return RunDeviceRequest(upgradeState.instance, kLocal, kHttpLocalPortBase, kSimulated, port_, kPagePath,
+                                upgradeState.httpBuffer, kHttpCapacity);
+    }
+    const uint32_t kSimulated = HostAddress("127.0.59.3");
+    uint16_t port_ = 0;
+    ChildServer device_;
+};
+
+TEST_F(SimulatedDevice, WithoutPasswordThePageComesAtOnce) {
+    ASSERT_TRUE(StartDevice({"--software-version", "2.0.11"}));
+    Session session(Answers{});
+    EXPECT_GT(RunOnDevice(), 0);
+    ExpectDialogs(kOneAttempt, session);
+    EXPECT_STREQ("QOR-7101", upgradeState.deviceInfo.productName);
+    EXPECT_STREQ("00:0B:82:11:22:33", upgradeState.deviceInfo.macAddress);
+    EXPECT_STREQ("2.0.11", upgradeState.deviceInfo.softwareVersion);
+    EXPECT_STREQ("1.0.2", upgradeState.deviceInfo.hardwareVersion);
+    EXPECT_STREQ("QOR71010001234", upgradeState.deviceInfo.serialNumber);
+}
+
+TEST_F(SimulatedDevice, WithPasswordAWrongOneThenTheRightOne) {
+    ASSERT_TRUE(StartDevice({"--password", "s3cret"}));
+    Session session(Answers{{"admin", "wrong"}, {"admin", "s3cret"}});
+    EXPECT_GT(RunOnDevice(), 0);
+    ExpectDialogs(kAskTwice, session);
+    std::vector<PasswordDialogView> views = session.PasswordViews();
+    ASSERT_EQ(2u, views.size());
+    EXPECT_EQ("admin", views[1].user);
+    EXPECT_EQ("", views[1].password);
+    EXPECT_STREQ("2.0.10", upgradeState.deviceInfo.softwareVersion);
+    // Further requests go through on the same nonce without a dialog.
+    Session again(Answers{});
+    EXPECT_GT(RunOnDevice(), 0);
+    ExpectDialogs(kOneAttempt, again);
+}
+
+TEST_F(SimulatedDevice, NewNonceInEveryChallenge) {
+    ASSERT_TRUE(StartDevice({"--password", "s3cret", "--nonce-per-401"}));
+    Session session(Answers{{"admin", "wrong"}, {"admin", "s3cret"}});
+    EXPECT_GT(RunOnDevice(), 0);
+    ExpectDialogs({IDD_CONNECTING, IDD_PASSWORD, IDD_CONNECTING, IDD_CONNECTING, IDD_PASSWORD, IDD_CONNECTING},
+                  session);
+}
+
+TEST_F(SimulatedDevice, QopListAndMd5Sess) {
+    ASSERT_TRUE(StartDevice(
+        {"--password", "s3cret", "--qop", "auth,auth-int", "--algorithm", "MD5-sess", "--opaque", "0p4que"}));
+    Session session(Answers{{"admin", "s3cret"}});
+    EXPECT_GT(RunOnDevice(), 0);
+    ExpectDialogs(kAskOnce, session);
+    EXPECT_STREQ("2.0.10", upgradeState.deviceInfo.softwareVersion);
+}
+
 // In a child process: the user presses Cancel in dialog `templateId`, then
 // answers the failure box and reports what it said.
 void CancelIn(int templateId) {

@@ -84,5 +84,23 @@ private:
     std::string lastAuthorization_;
 };
 
+// A port the system gives out on `address`, free once the probe is closed.
+uint16_t FreePort(uint32_t address);
+bool Listening(uint32_t address, uint16_t port);
+
+// A server program started by the test and stopped (by its process id) when
+// the object goes; Start waits until it listens on `address`:`port`.
+class ChildServer {
+public:
+    ChildServer() = default;
+    ~ChildServer();
+    ChildServer(const ChildServer&) = delete;
+    ChildServer& operator=(const ChildServer&) = delete;
+    bool Start(const std::vector<std::string>& arguments, uint32_t address, uint16_t port);
+
+private:
+    int pid_ = -1;
+};
+
 // MD5 in lowercase hex through OpenSSL.
 std::string OpenSslMd5(const std::string& text);
