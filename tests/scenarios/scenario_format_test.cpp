@@ -90,7 +90,7 @@ TEST(ScenarioFormat, ErrorsNameTheLine) {
 
 TEST(ScenarioFormat, ScreenshotNamesAreShortAndPlain) {
     EXPECT_EQ(scenario::Player::ScreenshotName(139, "QOR-7101 Firmware Upgrade"), "139-qor-7101-firmware-upgrade");
-    EXPECT_EQ(scenario::Player::ScreenshotName(0, "Error"), "msgbox-error");
+    EXPECT_EQ(scenario::Player::ScreenshotName(0, "Invalid IP Address"), "msgbox-invalid-ip-address");
     EXPECT_EQ(scenario::Player::ScreenshotName(111, "QOR@192.0.2.20 Upgrade Successful!"),
               "111-qor-192-0-2-20-upgrade-successful");
 }

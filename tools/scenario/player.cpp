@@ -156,6 +156,9 @@ bool Player::WaitForMessageBox(const Step& step, std::string* why) {
             std::string caption = screen_->Title(box);
             std::string text = screen_->MessageBoxText(box);
             if (caption == step.text && (!step.hasSecondText || text == step.secondText)) {
+                if (!currentIsMessageBox_) {
+                    dialogUnderBox_ = current_;
+                }
                 current_ = box;
                 currentIsMessageBox_ = true;
                 consumed_.push_back(box);
@@ -295,6 +298,23 @@ bool Player::Act(const Step& step, std::string* why) {
     }
 }
 
+// The box must go; the dialog it came over is the current window again.
+bool Player::AnswerMessageBox(const Step& step, std::string* why) {
+    Window box = current_;
+    screen_->AnswerMessageBox(box, step.number);
+    auto start = std::chrono::steady_clock::now();
+    while (screen_->IsShown(box)) {
+        if (ElapsedMs(start) > step.timeoutMs) {
+            *why = "the message box is still shown after " + std::to_string(step.timeoutMs) + " ms";
+            return false;
+        }
+        screen_->Sleep(kPollMs);
+    }
+    current_ = dialogUnderBox_;
+    currentIsMessageBox_ = false;
+    return true;
+}
+
 bool Player::RunStep(const Step& step, std::string* why) {
     switch (step.kind) {
         case StepKind::Dialog:
@@ -372,8 +392,7 @@ bool Player::RunStep(const Step& step, std::string* why) {
             if (!NeedCurrent(true, why)) {
                 return false;
             }
-            screen_->AnswerMessageBox(current_, step.number);
-            return true;
+            return AnswerMessageBox(step, why);
         case StepKind::Gone:
             return NeedCurrent(currentIsMessageBox_, why) && Eventually(
                                                                  step,
@@ -393,7 +412,9 @@ bool Player::RunStep(const Step& step, std::string* why) {
                 return false;
             }
             int id = currentIsMessageBox_ ? 0 : screen_->TemplateId(current_);
-            std::string name = step.hasText ? step.text : ScreenshotName(id, screen_->Title(current_));
+            // Message boxes share a caption; their text tells them apart.
+            std::string label = currentIsMessageBox_ ? screen_->MessageBoxText(current_) : screen_->Title(current_);
+            std::string name = step.hasText ? step.text : ScreenshotName(id, label);
             return screen_->Screenshot(current_, name, why);
         }
         case StepKind::ShownOrder:

@@ -70,6 +70,7 @@ private:
     bool CheckStays(const Step& step, std::string* why);
     bool CheckShownOrder(const Step& step, std::string* why);
     bool Act(const Step& step, std::string* why);
+    bool AnswerMessageBox(const Step& step, std::string* why);
     // Polls `holds` until it is true or the step's time runs out; `why` then
     // says what was seen last. Fails at once when the program ends or an
     // unexpected message box appears.
@@ -82,6 +83,7 @@ private:
     Screen* screen_;
     Window current_ = 0;
     bool currentIsMessageBox_ = false;
+    Window dialogUnderBox_ = 0;  // the current dialog when a message box came
     std::vector<Window> consumed_;
 };
 
