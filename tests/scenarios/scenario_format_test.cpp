@@ -142,7 +142,8 @@ public:
     }
     void PressKey(scenario::Window, bool enter) override { actions.push_back(enter ? "enter" : "esc"); }
     void PressCloseBox(scenario::Window) override { actions.push_back("close"); }
-    void AnswerMessageBox(scenario::Window, int result) override {
+    void AnswerMessageBox(scenario::Window box, int result) override {
+        windows[box].shown = false;
         actions.push_back("answer " + std::to_string(result));
     }
     bool Screenshot(scenario::Window, const std::string& name, std::string*) override {
