@@ -122,6 +122,8 @@ make_prefix() {
     timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
     timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     timeout 60 wineserver -w || true
+    # The caption buttons' glyphs come from Marlett, which wineboot leaves out.
+    [ ! -f /usr/share/wine/fonts/marlett.ttf ] || cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     [ -f "$WINEPREFIX/system.reg" ] || { echo "run_scenario: the Wine prefix did not come up" >&2; exit 2; }
 }
 
