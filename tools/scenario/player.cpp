@@ -419,6 +419,15 @@ bool Player::RunStep(const Step& step, std::string* why) {
         }
         case StepKind::ShownOrder:
             return CheckShownOrder(step, why);
+        case StepKind::ShownCount: {
+            auto seen = screen_->DialogsSeen();
+            long count = std::count(seen.begin(), seen.end(), step.id);
+            if (count != step.number) {
+                *why = "dialog " + std::to_string(step.id) + " was shown " + std::to_string(count) + " times";
+                return false;
+            }
+            return true;
+        }
         case StepKind::Exit:
             return WaitForExit(step, why);
     }

@@ -251,6 +251,11 @@ struct Parser {
             }
             return !s->ids.empty() || Fail(line, "shown-order takes template ids");
         }
+        if (verb == "shown-count") {
+            s->kind = StepKind::ShownCount;
+            return (n == 3 && ParseInt(w[1], &s->id) && ParseInt(w[2], &s->number) && s->number >= 0) ||
+                   Fail(line, "shown-count takes a template id and a count");
+        }
         if (verb == "exit") {
             s->kind = StepKind::Exit;
             return (n == 2 && ParseInt(w[1], &s->number)) || Fail(line, "exit takes the expected exit status");

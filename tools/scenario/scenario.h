@@ -28,6 +28,7 @@ enum class StepKind {
     Wait,        // just let time pass
     Screenshot,  // save a picture of the current window (Wine back end)
     ShownOrder,  // the first showing of each dialog, in this order, and no other dialog
+    ShownCount,  // how often a dialog has been shown so far
     Exit,        // the program ends with this exit status
 };
 
