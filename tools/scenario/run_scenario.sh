@@ -71,6 +71,8 @@ needs_device=0
 needs_world=0
 grep -Eq '^[[:space:]]*device([[:space:]]|$)' "$scenario_file" && needs_device=1 && needs_world=1
 grep -Eq '^[[:space:]]*world([[:space:]]|#|$)' "$scenario_file" && needs_world=1
+occupied_ports=$(sed -n 's/^[[:space:]]*occupy-udp[[:space:]]\{1,\}\([0-9]\{1,\}\).*/\1/p' "$scenario_file")
+[ -z "$occupied_ports" ] || needs_world=1
 
 if [ "$needs_world" = 1 ] && [ "$in_world" = 0 ]; then
     args=("--$backend" --build "$build" --out "$out" --timeout "$time_limit" --in-world)
@@ -80,7 +82,12 @@ fi
 
 device_pid=
 display_pid=
+holder_pid=
 cleanup() {
+    if [ -n "$holder_pid" ]; then
+        kill "$holder_pid" 2>/dev/null || true
+        wait "$holder_pid" 2>/dev/null || true
+    fi
     if [ -n "$device_pid" ]; then
         kill "$device_pid" 2>/dev/null || true
         wait "$device_pid" 2>/dev/null || true
@@ -144,6 +151,29 @@ start_device() {
     exit 1
 }
 
+# Another program holding UDP ports on the PC's address, as a TFTP server would.
+occupy_ports() {
+    local address=${QOR_PC_ADDRS%% *}
+    python3 -c '
+import socket, sys, time
+held = []
+for port in sys.argv[2:]:
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((sys.argv[1], int(port)))
+    held.append(s)
+print("holding", " ".join(sys.argv[2:]), flush=True)
+time.sleep(3600)
+' "$address" $occupied_ports >"$out/holder.log" 2>&1 &
+    holder_pid=$!
+    for _ in $(seq 50); do
+        grep -q holding "$out/holder.log" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "run_scenario: cannot hold UDP ports $occupied_ports" >&2
+    cat "$out/holder.log" >&2
+    exit 2
+}
+
 play_native() {
     (cd "$out" && timeout --kill-after=10 "$time_limit" "$program" --device-checks "$out/device-checks.jsonl" \
         "$scenario_file")
@@ -168,6 +198,7 @@ play_wine() {
     return "$rc"
 }
 
+[ -z "$occupied_ports" ] || occupy_ports
 [ "$needs_device" = 0 ] || start_device
 rc=0
 "play_$backend" || rc=$?

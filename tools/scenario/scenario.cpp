@@ -118,6 +118,15 @@ struct Parser {
             scenario->needsWorld = true;
             return w.size() == 1 || Fail(line, "world takes nothing");
         }
+        if (w[0] == "occupy-udp") {
+            int port = 0;
+            if (w.size() != 2 || !ParseInt(w[1], &port) || port <= 0 || port > 65535) {
+                return Fail(line, "occupy-udp takes a port number");
+            }
+            scenario->needsWorld = true;
+            scenario->occupiedUdpPorts.push_back(port);
+            return true;
+        }
         if (w[0] == "device") {
             scenario->needsWorld = true;
             scenario->needsDevice = true;

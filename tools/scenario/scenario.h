@@ -62,6 +62,7 @@ struct Scenario {
     bool needsWorld = false;                 // runs inside the test world (its addresses and hosts file)
     bool needsDevice = false;                // and with the simulated device there
     std::vector<std::string> deviceOptions;  // passed to the simulated device as they stand
+    std::vector<int> occupiedUdpPorts;       // held on the PC's address before the program starts
     std::vector<Step> steps;
     // What the simulated device must have seen, checked against its state
     // file once the run is over (tools/scenario/device_checks.py).
