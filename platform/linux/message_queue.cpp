@@ -1,0 +1,95 @@
+// Per-thread message queues, and the calls that post, peek and wait.
+#include "platform/linux/message_queue.h"
+
+#include "platform/linux/window_registry.h"
+
+#include <deque>
+#include <map>
+
+namespace layer {
+
+namespace {
+
+std::map<std::thread::id, std::deque<MSG>>& Queues() {
+    static std::map<std::thread::id, std::deque<MSG>> queues;
+    return queues;
+}
+
+bool Accepts(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
+    if (window != nullptr && !IsWithin(msg.hwnd, window)) {
+        return false;
+    }
+    return (filterMin == 0 && filterMax == 0) || (msg.message >= filterMin && msg.message <= filterMax);
+}
+
+}  // namespace
+
+void PostToThread(std::thread::id thread, const MSG& msg) {
+    Queues()[thread].push_back(msg);
+    Changed().notify_all();
+}
+
+bool TakeMessage(std::thread::id thread, HWND window, UINT filterMin, UINT filterMax, bool remove, MSG* msg) {
+    auto found = Queues().find(thread);
+    if (found == Queues().end()) {
+        return false;
+    }
+    std::deque<MSG>& queue = found->second;
+    for (auto it = queue.begin(); it != queue.end(); ++it) {
+        if (Accepts(*it, window, filterMin, filterMax)) {
+            *msg = *it;
+            if (remove) {
+                queue.erase(it);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void DropMessagesFor(HWND window) {
+    for (auto& entry : Queues()) {
+        std::deque<MSG>& queue = entry.second;
+        for (auto it = queue.begin(); it != queue.end();) {
+            it = it->hwnd == window ? queue.erase(it) : it + 1;
+        }
+    }
+}
+
+}  // namespace layer
+
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::mutex> lock(layer::Mutex());
+    std::thread::id thread = std::this_thread::get_id();
+    if (window != nullptr) {
+        layer::Window* target = layer::Find(window);
+        if (target == nullptr) {
+            return FALSE;
+        }
+        thread = target->owner;
+    }
+    MSG msg = {};
+    msg.hwnd = window;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.time = timeGetTime();
+    layer::PostToThread(thread, msg);
+    return TRUE;
+}
+
+BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+    std::lock_guard<std::mutex> lock(layer::Mutex());
+    return layer::TakeMessage(std::this_thread::get_id(), window, filterMin, filterMax, (remove & PM_REMOVE) != 0, msg);
+}
+
+BOOL GetMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax) {
+    std::unique_lock<std::mutex> lock(layer::Mutex());
+    std::thread::id self = std::this_thread::get_id();
+    layer::Changed().wait(lock, [&] { return layer::TakeMessage(self, window, filterMin, filterMax, true, msg); });
+    return TRUE;
+}
+
+BOOL TranslateMessage(const MSG*) {
+    return TRUE;
+}  // no character messages are made from keys here
