@@ -558,7 +558,7 @@ class Device:
             "drop" if args.unreachable == "drop" else "up")
         self.busy = False
         self.state = State(args.state_file, {
-            "pid": os.getpid(), "address": args.address, "http_port": args.http_port,
+            "pid": os.getpid(), "started": False, "address": args.address, "http_port": args.http_port,
             "up": False, "mode": self.mode, "software_version": self.software_version,
             "nonce": self.digest.nonce if self.digest else None,
             "requests": [], "authorizations": [], "triggers": [], "transfers": [],
@@ -720,7 +720,7 @@ class Device:
 
     def run(self):
         self.web.open_listener(self.mode)
-        self.state.update(lambda d: d.update(up=self.mode == "up", mode=self.mode))
+        self.state.update(lambda d: d.update(up=self.mode == "up", mode=self.mode, started=True))
         self.log("device: %s on %s:%d, Software Version %r, %s, mode %s" %
                  (self.args.product_name, self.args.address, self.args.http_port,
                   self.software_version,
