@@ -372,6 +372,50 @@ TEST_F(SimulatedDevice, QopListAndMd5Sess) {
     EXPECT_STREQ("2.0.10", upgradeState.deviceInfo.softwareVersion);
 }
 
+TEST_F(Runner, ProgressCarriesOnFromOneAttemptToTheNext) {
+    DigestDevice device("pw", "auth");
+    LoopbackHttpServer server(kDevice, [&](const ReceivedRequest& r) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        return device.Handle(r);
+    });
+    std::mutex mutex;
+    std::vector<std::vector<int>> positionsPerDialog;
+    User user([&](const headless::Event& e) {
+        if (e.kind != headless::EventKind::DialogShown) {
+            return;
+        }
+        if (e.templateId == IDD_PASSWORD) {
+            headless::TypeText(e.window, IDC_PASSWORD, "pw");
+            headless::PressButton(e.window, IDOK);
+            return;
+        }
+        std::vector<int> positions;
+        while (headless::IsShown(e.window)) {
+            int position = headless::ProgressOf(e.window, IDC_PROGRESS).position;
+            if (positions.empty() || positions.back() != position) {
+                positions.push_back(position);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        positionsPerDialog.push_back(positions);
+    });
+    EXPECT_GT(Run(server.port()), 0);
+    WaitFor([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return positionsPerDialog.size() == 2;
+    });
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(2u, positionsPerDialog.size());
+    const std::vector<int>& first = positionsPerDialog[0];
+    const std::vector<int>& second = positionsPerDialog[1];
+    ASSERT_GE(first.size(), 3u);
+    ASSERT_GE(second.size(), 2u);
+    // The new dialog starts with an empty bar, then goes on from where the first one stopped.
+    EXPECT_EQ(0, second[0]);
+    EXPECT_GT(second[1], first.back());
+}
+
 // In a child process: the user presses Cancel in dialog `templateId`, then
 // answers the failure box and reports what it said.
 void CancelIn(int templateId) {
