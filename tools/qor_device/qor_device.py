@@ -138,6 +138,8 @@ class DigestServer:
         self.nonce = ""
         self.last_nc = 0
         self.new_nonce()
+        if args.nonce:
+            self.nonce = args.nonce
 
     def new_nonce(self):
         self.nonce = secrets.token_hex(16)
@@ -155,13 +157,23 @@ class DigestServer:
             parts.append('opaque="%s"' % self.opaque)
         return "WWW-Authenticate: Digest " + ", ".join(parts)
 
-    def expected_response(self, p, method):
-        ha1 = md5_hex("%s:%s:%s" % (self.user, self.realm, self.password))
-        if self.algorithm.lower() == "md5-sess":
-            raw = hashlib.md5(("%s:%s:%s" % (self.user, self.realm,
-                                             self.password)).encode("latin-1")).digest()
-            ha1 = hashlib.md5(raw + (":%s:%s" % (p.get("nonce", ""),
-                                                 p.get("cnonce", ""))).encode("latin-1")).hexdigest()
+    def session_keys(self, p):
+        """H(A1) in the forms this device accepts. For MD5-sess the reference
+        code of RFC 2617 hashes the raw 16 bytes of the first digest; the
+        RFC's text (and curl) hashes its hexadecimal form."""
+        secret = ("%s:%s:%s" % (self.user, self.realm, self.password)).encode("latin-1")
+        if self.algorithm.lower() != "md5-sess":
+            return [hashlib.md5(secret).hexdigest()]
+        tail = (":%s:%s" % (p.get("nonce", ""), p.get("cnonce", ""))).encode("latin-1")
+        forms = {"raw": hashlib.md5(secret).digest(),
+                 "hex": hashlib.md5(secret).hexdigest().encode("latin-1")}
+        names = ("raw", "hex") if self.args.sess_form == "both" else (self.args.sess_form,)
+        return [hashlib.md5(forms[name] + tail).hexdigest() for name in names]
+
+    def expected_responses(self, p, method):
+        return [self.expected_response(ha1, p, method) for ha1 in self.session_keys(p)]
+
+    def expected_response(self, ha1, p, method):
         qop = p.get("qop", "")
         if qop.lower() == "auth-int":
             ha2 = md5_hex("%s:%s:%s" % (method, p.get("uri", ""), md5_hex(b"")))
@@ -214,7 +226,7 @@ class DigestServer:
                 return fault
         elif "qop" in p or "nc" in p:
             return "qop/nc sent though none was offered"
-        if p.get("response", "").lower() != self.expected_response(p, method):
+        if p.get("response", "").lower() not in self.expected_responses(p, method):
             return "wrong response (password or hash)"
         return ""
 
@@ -752,6 +764,9 @@ def parse_args(argv):
     model.add_argument("--realm", default="QOR")
     model.add_argument("--qop", default="auth", help='auth (default), none, "auth,auth-int", auth-int')
     model.add_argument("--algorithm", default="none", help='none (default: not sent), MD5, MD5-sess')
+    model.add_argument("--sess-form", choices=("raw", "hex", "both"), default="raw",
+                       help="MD5-sess H(A1) over the raw (default) or hex first digest")
+    model.add_argument("--nonce", default="", help="the first nonce (known-answer tests)")
     model.add_argument("--opaque", default=None, help="opaque value to send (and require back)")
     model.add_argument("--accept-tag", default="", help="reject images whose tag does not start so")
     timing = p.add_argument_group("timing")
