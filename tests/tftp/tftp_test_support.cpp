@@ -85,9 +85,20 @@ std::vector<uint8_t> RequestPacket(uint16_t opcode, const std::string& name) {
     return packet;
 }
 
+// One line per value: backslashes and line feeds inside travel escaped.
 void Report::Set(const std::string& key, const std::string& value) {
+    std::string escaped;
+    for (char c : value) {
+        if (c == '\\') {
+            escaped += "\\\\";
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else {
+            escaped += c;
+        }
+    }
     std::lock_guard<std::mutex> hold(lock_);
-    text_ += key + "=" + value + "\n";
+    text_ += key + "=" + escaped + "\n";
 }
 
 std::string Report::Text() {
@@ -145,9 +156,19 @@ std::map<std::string, std::string> ParseReport(const std::string& text) {
     std::string line;
     while (std::getline(lines, line)) {
         size_t equals = line.find('=');
-        if (equals != std::string::npos) {
-            values[line.substr(0, equals)] = line.substr(equals + 1);
+        if (equals == std::string::npos) {
+            continue;
         }
+        std::string value;
+        for (size_t i = equals + 1; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                ++i;
+                value += line[i] == 'n' ? '\n' : line[i];
+            } else {
+                value += line[i];
+            }
+        }
+        values[line.substr(0, equals)] = value;
     }
     return values;
 }
