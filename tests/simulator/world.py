@@ -126,6 +126,7 @@ class Tftpd:
 
     def __init__(self, files, port=69, address=PC):
         self.dir = tempfile.mkdtemp(prefix="qor-tftpd-")
+        os.chmod(self.dir, 0o755)  # tftpd-hpa reads as an unprivileged user
         for name, data in files.items():
             with open(os.path.join(self.dir, name), "wb") as f:
                 f.write(data)
