@@ -714,25 +714,29 @@ class Device:
             if self.digest:
                 self.digest.new_nonce()
         record["back_at"] = time.time()
-        self.set_mode("up", version=version)
+        self.set_mode("up")
         self.log("restart: back with Software Version %r%s" %
                  (version, ", new nonce %s" % self.digest.nonce if self.digest else ""))
 
-    def set_mode(self, mode, version=None):
+    def set_mode(self, mode):
+        """Asks the serving loop to switch; the state file shows the switch
+        once the listener has changed."""
         with self.lock:
             self.wanted_mode = mode
 
+    def publish_mode(self):
         def change(d):
-            d["mode"] = mode
-            d["up"] = mode == "up"
-            if version is not None:
-                d["software_version"] = version
-                d["nonce"] = self.digest.nonce if self.digest else None
-        self.state.update(change)
+            d["mode"] = self.mode
+            d["up"] = self.mode == "up"
+            d["software_version"] = self.software_version
+            d["nonce"] = self.digest.nonce if self.digest else None
+            d["started"] = True
+        with self.lock:
+            self.state.update(change)
 
     def run(self):
         self.web.open_listener(self.mode)
-        self.state.update(lambda d: d.update(up=self.mode == "up", mode=self.mode, started=True))
+        self.publish_mode()
         self.log("device: %s on %s:%d, Software Version %r, %s, mode %s" %
                  (self.args.product_name, self.args.address, self.args.http_port,
                   self.software_version,
@@ -743,6 +747,7 @@ class Device:
             if wanted != self.mode:
                 self.mode = wanted
                 self.web.open_listener(wanted)
+                self.publish_mode()
             self.web.serve_pending(0.05)
         self.web.close_all()
         self.log("device: stopped")
