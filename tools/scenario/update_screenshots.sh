@@ -9,7 +9,8 @@ build=$top/build/windows
 [ "${1:-}" != --build ] || build=$2
 shots=$top/docs/screenshots
 mkdir -p "$shots"
-for name in warning_cancel invalid_address straight_to_target transition_with_password; do
+for name in warning_cancel invalid_address straight_to_target transition_with_password cancel_connecting unreachable \
+    cancel_password; do
     file=$top/tests/scenarios/$name.scn
     [ -f "$file" ] || continue
     "$here/run_scenario.sh" --wine --build "$build" --shots "$shots" "$file"
