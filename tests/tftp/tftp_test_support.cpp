@@ -4,6 +4,8 @@
 #include "platform/linux/headless.h"
 #include "src/tftp/packets.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <net/if.h>
 #include <poll.h>
@@ -180,10 +182,16 @@ ChildOutcome RunInChild(bool privateNetwork, int timeoutSeconds, const std::func
     if (pipe(channel) != 0) {
         return {};
     }
+    // The child's error output goes to a file, so that a sanitizer's report
+    // there fails the test even though the child ends with _exit or
+    // ExitProcess and not through the sanitizer's own exit code.
+    char errorsPath[] = "/tmp/qor-tftp-child.XXXXXX";
+    int errorsFd = mkstemp(errorsPath);
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         close(channel[0]);
+        dup2(errorsFd, 2);
         static Report report;
         static int reportFd = channel[1];
         if (privateNetwork) {
@@ -236,6 +244,13 @@ ChildOutcome RunInChild(bool privateNetwork, int timeoutSeconds, const std::func
     outcome.exited = !timedOut && WIFEXITED(status);
     outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     outcome.values = ParseReport(text);
+    close(errorsFd);
+    std::string errors = ReadFile(errorsPath);
+    unlink(errorsPath);
+    std::fputs(errors.c_str(), stderr);
+    if (errors.find("Sanitizer") != std::string::npos || errors.find("runtime error:") != std::string::npos) {
+        ADD_FAILURE() << "sanitizer report in the child process";
+    }
     return outcome;
 }
 
