@@ -77,6 +77,24 @@ class Restart(unittest.TestCase):
         self.assertTrue(refused())
         self.assertIsNone(device.state()["restarts"][0]["back_at"])
 
+    def test_two_stages_one_after_the_other(self):
+        device = Device("--idle-delay", "0.1", "--dally", "0.2", "--restart-delay", "0.5")
+        self.addCleanup(device.cleanup)
+        tftpd = Tftpd({"qor9.bi1": make_image(3000, version=b"2.0.14")}, port=70)
+        self.addCleanup(tftpd.cleanup)
+        for name, port, version in (("/qor9.bi0", 69, "2.0.13(SEg)"), ("/qor9.bi1", 70, "2.0.14")):
+            url = "/admin/upgrade?tftp://%s:%d%s" % (PC, port, name)
+            self.assertTrue(http_get(url).startswith(b"HTTP/1.1 200"))
+            if port == 69:
+                # A second trigger while the first transfer runs is ignored.
+                self.assertTrue(http_get(url).startswith(b"HTTP/1.1 200"))
+            state = device.wait_for(lambda s: s["up"] and s["software_version"] == version, 10,
+                                    "version %s" % version)
+        self.assertEqual([t["fetched"] for t in state["triggers"]], [True, False, True])
+        self.assertEqual([(t["name"], t["port"], t["version"]) for t in state["transfers"]],
+                         [("/qor9.bi0", 69, "2.0.13(SEg)"), ("/qor9.bi1", 70, "2.0.14")])
+        self.assertEqual(len(state["restarts"]), 2)
+
     def test_away_mode_drop_leaves_connects_unanswered(self):
         self.upgrade("--restart-delay", "3", "--away-mode", "drop")
         with self.assertRaises(socket.timeout):

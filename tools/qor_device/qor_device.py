@@ -682,6 +682,7 @@ class Device:
         self.state.append("transfers", record)
         if data is not None and record["accepted"]:
             self.restart(self.args.return_version or record["version"])
+            return
         with self.lock:
             self.busy = False
 
@@ -711,6 +712,7 @@ class Device:
             return
         with self.lock:
             self.software_version = version
+            self.busy = False
             if self.digest:
                 self.digest.new_nonce()
         record["back_at"] = time.time()
