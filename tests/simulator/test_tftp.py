@@ -67,6 +67,17 @@ class AgainstTftpdHpa(unittest.TestCase):
         self.assertGreaterEqual(transfer["acks_dropped"], 3)
         self.assertIn("ACK 3 dropped (drop-ack)", device.log())
 
+    def test_image_of_another_product_is_rejected(self):
+        data = make_image(2000, tag=b"qor7300")
+        device, transfer = self.fetch({"q.bi0": data}, "q.bi0", "--accept-tag", "QOR7101")
+        self.assertTrue(transfer["complete"])
+        self.assertFalse(transfer["accepted"])
+        self.assertEqual(transfer["tag"], "qor7300")
+        time.sleep(0.3)
+        state = device.state()
+        self.assertEqual((state["restarts"], state["up"], state["software_version"]),
+                         ([], True, "2.0.10"))
+
     def test_missing_file_fails_without_restart(self):
         device, transfer = self.fetch({}, "nothere.bi0")
         self.assertFalse(transfer["complete"])

@@ -623,8 +623,9 @@ class Device:
             if check["ok"] and self.args.refuse_password:
                 check["ok"] = False
                 check["reason"] = "refused (refuse-password)"
-            self.log("auth: %s, nc=%s, user=%r" % (check["reason"], check.get("nc"),
-                                                     check.get("username")))
+            gap = "" if check.get("nc_in_sequence", True) else " (nc out of sequence)"
+            self.log("auth: %s, nc=%s%s, user=%r" % (check["reason"], check.get("nc"), gap,
+                                                       check.get("username")))
             request["authorization"] = check
             self.state.append("authorizations", check)
             if check["ok"]:
