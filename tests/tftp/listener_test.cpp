@@ -154,11 +154,12 @@ TEST(ListenerRequests, BurstIsReadBeforeTheNextPause) {
     EXPECT_LT(std::stoi(outcome.values["ms"]), 150);
 }
 
-// A Transition session whose client falls silent: the give-up, the whole
+// A Transition session with the device's ACKs coming from another port: the
+// give-up, the whole
 // updating wait with the clock wrapping inside it, the incomplete report,
 // then stage Target before the second waiting dialog, which has no help
 // text and whose Cancel ends the run.
-TEST(ListenerStages, SilentTransitionSessionStillLeadsToTheTargetStage) {
+TEST(ListenerStages, GivenUpTransitionSessionStillLeadsToTheTargetStage) {
     ChildOutcome outcome = RunInChild(true, 80, [](Report& report) {
         PrepareProgram(Transition);
         // The 32-bit millisecond clock wraps about 8 s from now.
@@ -168,8 +169,9 @@ TEST(ListenerStages, SilentTransitionSessionStillLeadsToTheTargetStage) {
         HWND waiting = nullptr;
         uint64_t seen = 0;
         WaitForDialog(0, IDD_WAITING, 5000, &waiting, &seen);
-        UdpPeer device;
-        device.SendTo(port, RequestPacket(kTftpRrq, kName));
+        SimulatedDevice device(80, {"--ack-from-other-port"});
+        report.Set("deviceUp", device.Ready(10000) ? "yes" : "no");
+        report.Set("triggered", device.Trigger(port, kName) ? "yes" : "no");
         HWND upload = nullptr;
         WaitForDialog(seen, IDD_UPLOAD, 5000, &upload, &seen);
         double sessionStart = SecondsNow();
@@ -224,6 +226,7 @@ TEST(ListenerStages, SilentTransitionSessionStillLeadsToTheTargetStage) {
         std::this_thread::sleep_for(std::chrono::seconds(5));
     });
     ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["triggered"], "yes");
     EXPECT_GE(std::stoi(outcome.values["giveUpSeconds"]), 30);  // tenths of a second
     EXPECT_EQ(outcome.values["updatingTitle"], "Updating Transition Firmware to QOR@127.0.0.1");
     EXPECT_EQ(outcome.values["updatingRange"], "937");
