@@ -135,6 +135,12 @@ class OnTheWire(unittest.TestCase):
         self.assertEqual(transfer["duplicate_data"], 1)
         self.assertEqual(transfer["acks_dropped"], 1)
 
+    def test_lost_ack_of_the_oack_is_sent_for_the_repeated_oack(self):
+        server, device, transfer = self.serve(make_image(600), "--drop-ack", "0")
+        self.assertEqual([n for _, n in server.acks()], [0, 1, 2])
+        self.assertIn("tftp: OACK again", device.log())
+        self.assertTrue(transfer["accepted"])
+
     def test_acks_from_another_port_are_ignored_and_the_transfer_dies(self):
         server, device, transfer = self.serve(make_image(2000), "--ack-from-other-port")
         ports = {port for port, _ in server.acks()}

@@ -305,6 +305,8 @@ class WebServer:
             self.handle(conn, "%s:%d" % peer)
         except OSError as e:
             self.log("http: %s:%d connection error %s" % (peer[0], peer[1], e))
+        except Exception as e:  # a broken request must not end the device
+            self.log("http: %s:%d request failed: %r" % (peer[0], peer[1], e))
         if self.args.never_close:
             self.held.append(conn)
             self.log("http: connection left open (never-close)")
@@ -409,7 +411,10 @@ class TftpFetch:
     def run(self):
         self.log("tftp: RRQ %r to %s:%d from port %d" % (self.name, self.server[0],
                                                          self.server[1], self.record["client_port"]))
-        data = self.transfer()
+        try:
+            data = self.transfer()
+        except OSError as e:
+            data = self.fail("socket error %s" % e)
         if self.record["complete"]:
             # The image is taken at once; the socket lingers for a lost last ACK.
             threading.Thread(target=self.dally_and_close, daemon=True).start()
@@ -456,7 +461,7 @@ class TftpFetch:
                 self.log("tftp: short packet of %d bytes ignored" % len(packet))
                 continue
             opcode, number = struct.unpack("!HH", packet[:4])
-            if opcode == TFTP_OACK and expected == 1 and not received:
+            if opcode == TFTP_OACK and self.record["oack"] is None and expected == 1:
                 tsize = self.take_oack(packet[2:])
                 if self.args.oack_error:
                     self.sock.sendto(struct.pack("!HH", TFTP_ERROR, 8)
@@ -648,6 +653,9 @@ class Device:
             self.log("upgrade: bad URL %r" % url)
             return 400, self.answer(400, "Bad Request", "<html>Bad upgrade URL</html>")
         server, port, name = m.group(1), int(m.group(2)), m.group(3)
+        if port > 65535 or any(int(octet) > 255 for octet in server.split(".")):
+            self.log("upgrade: bad address in %r" % url)
+            return 400, self.answer(400, "Bad Request", "<html>Bad upgrade URL</html>")
         record = {"url": url, "server": server, "port": port, "name": name,
                   "fetched": False}
         self.state.append("triggers", record)
