@@ -1,0 +1,147 @@
+// kernel32 and winmm: thread exit codes, the clock with its test offset and
+// wrap, the process exit with its hook, and resources of the test blob.
+#include "test_resource_ids.h"
+
+#include "platform/linux/headless.h"
+#include "platform/linux/resource_blob.h"
+#include "platform/win.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::atomic<bool> released{false};
+std::atomic<bool> finished{false};
+
+DWORD WINAPI WaitForRelease(LPVOID parameter) {
+    while (!released) {
+        Sleep(1);
+    }
+    finished = true;
+    return static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter));
+}
+
+TEST(Threads, ExitCodeIsStillActiveUntilTheThreadEnds) {
+    released = false;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WaitForRelease, reinterpret_cast<LPVOID>(77), 0, &id);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_NE(id, 0u);
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, DWORD(STILL_ACTIVE));
+    EXPECT_EQ(WaitForSingleObject(thread, 20), DWORD(WAIT_TIMEOUT));
+    released = true;
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), DWORD(WAIT_OBJECT_0));
+    ASSERT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 77u);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), DWORD(WAIT_OBJECT_0)) << "an ended thread stays signalled";
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_FALSE(CloseHandle(thread)) << "a closed handle is gone";
+    EXPECT_FALSE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
+}
+
+TEST(Threads, ClosingTheHandleLeavesTheThreadRunning) {
+    released = false;
+    finished = false;
+    HANDLE thread = CreateThread(nullptr, 0, WaitForRelease, nullptr, 0, nullptr);
+    EXPECT_TRUE(CloseHandle(thread));
+    released = true;
+    for (int waited = 0; !finished && waited < 5000; ++waited) {
+        Sleep(1);
+    }
+    EXPECT_TRUE(finished);
+}
+
+TEST(Clock, OffsetMovesTheClockAndItWrapsAt32Bits) {
+    DWORD before = timeGetTime();
+    headless::SetClockOffset(1000000);
+    DWORD shifted = timeGetTime();
+    EXPECT_GE(shifted - before, 1000000u);
+    EXPECT_LT(shifted - before, 1000000u + 1000u);
+
+    headless::SetClockOffset(0);
+    DWORD now = timeGetTime();
+    headless::SetClockOffset(0u - now - 10u);  // 10 ms before the wrap
+    DWORD nearWrap = timeGetTime();
+    EXPECT_GE(nearWrap, 0xFFFFFFF0u - 50u);
+    Sleep(40);
+    DWORD wrapped = timeGetTime();
+    headless::SetClockOffset(0);
+    EXPECT_LT(wrapped, 1000u) << "past 2^32 the clock starts again at 0";
+    EXPECT_GE(DWORD(wrapped - nearWrap), 40u) << "differences stay right across the wrap";
+    EXPECT_LT(DWORD(wrapped - nearWrap), 1000u);
+    EXPECT_EQ(timeBeginPeriod(1), 0u);
+}
+
+TEST(Clock, SleepWaitsAtLeastTheTimeGiven) {
+    auto start = std::chrono::steady_clock::now();
+    Sleep(30);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+}
+
+TEST(Module, OnlyTheExecutableIsAModule) {
+    EXPECT_NE(GetModuleHandleA(nullptr), nullptr);
+    EXPECT_EQ(GetModuleHandleA(nullptr), GetModuleHandleA(nullptr));
+    EXPECT_EQ(GetModuleHandleA("user32.dll"), nullptr);
+}
+
+TEST(Resources, CustomTypeByNameAndDialogByOrdinal) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC data = FindResourceA(module, MAKEINTRESOURCEA(IDR_TEST_DATA), "TestData");
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(SizeofResource(module, data), 10u);
+    auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(module, data)));
+    EXPECT_STREQ(reinterpret_cast<const char*>(bytes), "test data");
+    EXPECT_TRUE(bytes > qor_resource_blob && bytes < qor_resource_blob_end) << "in place, not a copy";
+
+    EXPECT_NE(FindResourceA(module, MAKEINTRESOURCEA(IDD_TEST_ENTRY), RT_DIALOG), nullptr);
+    EXPECT_EQ(FindResourceA(module, MAKEINTRESOURCEA(IDD_TEST_ENTRY), "TestData"), nullptr);
+    EXPECT_EQ(FindResourceA(module, "IDR_TEST_DATA", "TestData"), nullptr) << "numbered, not named";
+}
+
+// ExitProcess ends the process with its code after the hook, with the
+// buffered output written, as a test child shows.
+TEST(ProcessExit, HookSeesTheEventThenOutputIsFlushedAndTheCodeKept) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        close(pipeEnds[0]);
+        static char buffer[256];
+        setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+        headless::SetExitHook([](int code) {
+            std::vector<headless::Event> events = headless::Events();
+            bool recorded = !events.empty() && events.back().kind == headless::EventKind::ProcessExit &&
+                            events.back().exitCode == code;
+            std::printf("[hook %d %s]", code, recorded ? "after the event" : "without the event");
+        });
+        std::printf("pending output ");
+        ExitProcess(3);
+    }
+    close(pipeEnds[1]);
+    std::string output;
+    char chunk[128];
+    for (ssize_t got; (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;) {
+        output.append(chunk, static_cast<size_t>(got));
+    }
+    close(pipeEnds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(output, "pending output [hook 3 after the event]");
+}
+
+}  // namespace
