@@ -86,7 +86,6 @@ def parse_digest_params(text):
     """Parses 'name=value, name="value"' pairs. A bare token after an unquoted
     value is kept with that value, so qop=auth,auth-int stays one list."""
     params = {}
-    order = []
     i, n = 0, len(text)
     last_unquoted = None
     while i < n:
@@ -119,16 +118,14 @@ def parse_digest_params(text):
             params[name] = text[i:end]
             i = end
             last_unquoted = name
-        order.append(name)
     return params
 
 
 class DigestServer:
     """The device's side of Digest: the challenge it sends, the check it makes."""
 
-    def __init__(self, args, log):
+    def __init__(self, args):
         self.args = args
-        self.log = log
         self.user = args.user
         self.password = args.password
         self.realm = args.realm
@@ -569,7 +566,7 @@ class Device:
         self.log = Log(args.log)
         self.lock = threading.RLock()
         self.stopping = threading.Event()
-        self.digest = DigestServer(args, self.log) if args.password else None
+        self.digest = DigestServer(args) if args.password else None
         self.software_version = args.software_version
         self.mode = "refuse" if args.unreachable == "refuse" else (
             "drop" if args.unreachable == "drop" else "up")
