@@ -49,7 +49,11 @@ class Device:
             [PYTHON, DEVICE, address, "--state-file", self.state_path,
              "--log", self.log_path, "--save-dir", self.save_dir] + list(options),
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.wait_for(lambda s: s.get("started"), 10, "device start")
+        try:
+            self.wait_for(lambda s: s.get("started"), 10, "device start")
+        except AssertionError:
+            self.cleanup()
+            raise
 
     def state(self):
         try:
