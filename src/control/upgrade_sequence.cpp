@@ -41,7 +41,8 @@ void FormatTriggerPath(char* out, size_t size, uint32_t localAddress, uint16_t p
 void SendUpgradeTrigger(uint16_t port) {
     char fileName[kTextFieldSize];
     CopyFileName(fileName, sizeof fileName);
-    char path[kTextFieldSize];
+    // Room for the longest address, port and file name, so nothing is ever cut.
+    char path[sizeof "/admin/upgrade?tftp://255.255.255.255:65535" + kTextFieldSize];
     FormatTriggerPath(path, sizeof path, upgradeState.localAddress, port, fileName);
     RequestDevicePage(upgradeState.localAddress, upgradeState.deviceAddress, path);
 }
