@@ -1,14 +1,13 @@
 // The headless dialog manager: dialogs built from their templates, modal and
 // modeless, the delivery of messages to procedures and controls, and the
 // dialog keyboard of IsDialogMessageA.
-#include "platform/linux/dialog_manager.h"
-
 #include "platform/linux/controls.h"
 #include "platform/linux/dialog_template.h"
 #include "platform/linux/event_log.h"
 #include "platform/linux/geometry.h"
 #include "platform/linux/message_queue.h"
 #include "platform/linux/window_registry.h"
+#include "platform/win.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +17,11 @@ namespace layer {
 namespace {
 
 using Lock = std::lock_guard<std::mutex>;
+
+// How a message reaches a window: a dialog's procedure with the default
+// dialog handling behind it, or a control's built-in behaviour. Takes the
+// lock itself and never holds it while a procedure runs.
+LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // A procedure runs only on the thread that created its dialog; anything else
 // is a fault of the program, which Windows would not let pass either.
@@ -302,8 +306,6 @@ bool ModalLoopGoesOn(HWND dialog) {
     return window != nullptr && !window->ended;
 }
 
-}  // namespace
-
 LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowKind kind = WindowKind::Other;
     {
@@ -322,6 +324,7 @@ LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return kind == WindowKind::Dialog ? DeliverToDialog(window, message, wParam, lParam) : ClickButton(window);
 }
 
+}  // namespace
 }  // namespace layer
 
 using layer::Lock;
