@@ -81,9 +81,11 @@ TEST(ListenerRequests, OnlyTheExpectedReadRequestIsAnswered) {
         uint16_t port = StartTftpListener(kLoopback);
         HWND waiting = nullptr;
         report.Set("waiting", WaitForDialog(0, IDD_WAITING, 5000, &waiting) ? "shown" : "none");
-        report.Set("help", headless::ItemText(waiting, IDC_WAITING_TEXT) == text::kWaitingHelp ? "set" : "other");
-        headless::Progress range = headless::ProgressOf(waiting, IDC_PROGRESS);
-        report.Set("range", range.maximum);
+        bool helpSet =
+            WaitUntil(2000, [waiting] { return headless::ItemText(waiting, IDC_WAITING_TEXT) == text::kWaitingHelp; });
+        report.Set("help", helpSet ? "set" : "other");
+        // The range is set before the help text.
+        report.Set("range", headless::ProgressOf(waiting, IDC_PROGRESS).maximum);
 
         UdpPeer device;
         std::vector<std::vector<uint8_t>> ignored = {

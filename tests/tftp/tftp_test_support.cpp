@@ -448,3 +448,14 @@ uint64_t LastEventSequence() {
     std::vector<headless::Event> events = headless::Events();
     return events.empty() ? 0 : events.back().sequence;
 }
+
+bool WaitUntil(int timeoutMs, const std::function<bool()>& holds) {
+    double deadline = SecondsNow() + timeoutMs / 1000.0;
+    while (!holds()) {
+        if (SecondsNow() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}

@@ -103,3 +103,6 @@ std::string JsonValue(const std::string& json, const std::string& key, const std
 bool WaitForDialog(uint64_t after, int templateId, int timeoutMs, HWND* window, uint64_t* sequence = nullptr);
 bool WaitForMessageBox(uint64_t after, int timeoutMs, std::string* text, HWND* box, uint64_t* sequence = nullptr);
 uint64_t LastEventSequence();
+// Checks `holds` every millisecond until it is true or `timeoutMs` passes:
+// a dialog shows before its owner has filled it in.
+bool WaitUntil(int timeoutMs, const std::function<bool()>& holds);
