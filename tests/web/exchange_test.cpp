@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -24,6 +25,9 @@ namespace {
 
 const uint32_t kLocal = HostAddress("127.0.57.1");
 const uint32_t kDevice = HostAddress("127.0.57.2");
+// Only the port search test binds here, so no other test's connections
+// linger on its ports.
+const uint32_t kSearchLocal = HostAddress("127.0.57.3");
 
 constexpr char kPagePath[] = "/admin/advanced";
 constexpr char kPlainRequest[] = "GET /admin/advanced HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n";
@@ -38,6 +42,17 @@ int HoldPort(uint32_t address, uint16_t port) {
     if (bind(holder, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
         close(holder);
         return -1;
+    }
+    return holder;
+}
+
+// The same, for a port the program has just used: its connection may still
+// wait for the last ACK of its close for a moment.
+int HoldPortOnceFree(uint32_t address, uint16_t port) {
+    int holder = HoldPort(address, port);
+    for (int waited = 0; holder < 0 && waited < 2000; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        holder = HoldPort(address, port);
     }
     return holder;
 }
@@ -61,10 +76,11 @@ protected:
         SeedRandom(1);
     }
     int Run(const LoopbackHttpServer& server, uint32_t capacity = kHttpCapacity, const char* path = kPagePath) {
-        return ExchangeWithDevice(kLocal, kHttpLocalPortBase, server.address(), server.port(), path, buffer.data(),
+        return ExchangeWithDevice(local, kHttpLocalPortBase, server.address(), server.port(), path, buffer.data(),
                                   capacity);
     }
     std::vector<char> buffer;
+    uint32_t local = kLocal;
 };
 
 TEST_F(Exchange, PlainRequestIs53BytesAndThePageFillsDeviceInfo) {
@@ -191,20 +207,21 @@ TEST_F(Exchange, LongPathsAreCutInTheRequestAndInTheUri) {
 
 TEST_F(Exchange, LocalPortSearchPassesOverPortsInUse) {
     LoopbackHttpServer server(kDevice, [](const ReceivedRequest&) { return std::string("HTTP/1.1 200 OK\r\n\r\n"); });
+    local = kSearchLocal;
     Run(server);
-    int holder = HoldPort(kLocal, kHttpLocalPortBase);
+    int holder = HoldPortOnceFree(kSearchLocal, kHttpLocalPortBase);
     ASSERT_GE(holder, 0);
     Run(server);
     std::vector<int> holders;
     for (int port = kHttpLocalPortBase + 1; port < kHttpLocalPortBase + 100; ++port) {
-        holders.push_back(HoldPort(kLocal, uint16_t(port)));
+        holders.push_back(HoldPortOnceFree(kSearchLocal, uint16_t(port)));
         ASSERT_GE(holders.back(), 0) << port;
     }
     Run(server);
     std::vector<ReceivedRequest> requests = server.Requests();
     ASSERT_EQ(3u, requests.size());
     EXPECT_EQ(kHttpLocalPortBase, requests[0].peerPort);
-    EXPECT_EQ(kLocal, requests[0].peerAddress);
+    EXPECT_EQ(kSearchLocal, requests[0].peerAddress);
     EXPECT_EQ(kHttpLocalPortBase + 1, requests[1].peerPort);
     EXPECT_EQ(23556, requests[2].peerPort);
     for (int held : holders) {
