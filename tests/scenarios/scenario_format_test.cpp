@@ -51,11 +51,14 @@ TEST(ScenarioFormat, StepsKeepLineNumbersAndTheTimeoutInForce) {
 TEST(ScenarioFormat, DeviceLinesAndChecksAreNotSteps) {
     Scenario s = Parse(
         "device --password secret --drop-ack 3\n"
+        "build handset\n"
         "dialog 139\n"
         "device-check transfers.1.name ends .bi0\n"
         "device-check transfers.1.saved_as image target\n");
     EXPECT_TRUE(s.needsDevice);
     EXPECT_TRUE(s.needsWorld);
+    EXPECT_TRUE(s.handsetBuild);
+    EXPECT_FALSE(Parse("dialog 139\n").handsetBuild);
     EXPECT_EQ(s.deviceOptions, (std::vector<std::string>{"--password", "secret", "--drop-ack", "3"}));
     ASSERT_EQ(s.deviceChecks.size(), 2u);
     EXPECT_EQ(s.deviceChecks[1], (std::vector<std::string>{"transfers.1.saved_as", "image", "target"}));
@@ -85,6 +88,7 @@ TEST(ScenarioFormat, ErrorsNameTheLine) {
     EXPECT_NE(ParseError("progress 1010 0 x\n").find("line 1"), std::string::npos);
     EXPECT_NE(ParseError("timeout 0\ndialog 139\n").find("line 1"), std::string::npos);
     EXPECT_NE(ParseError("key space\n").find("line 1"), std::string::npos);
+    EXPECT_EQ(ParseError("build adapter\ndialog 139\n"), "line 1: build takes the word handset");
     EXPECT_EQ(ParseError("# nothing\n"), "the scenario has no steps");
 }
 

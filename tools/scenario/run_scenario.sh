@@ -49,12 +49,16 @@ scenario_file=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 name=$(basename "$scenario_file" .scn)
 [ -n "$build" ] || build=$top/build/$backend
 [ "$backend" = native ] || build=${build%/}
+# "build handset": the build whose Target image carries the handset tag.
+variant=
+grep -Eq '^[[:space:]]*build[[:space:]]+handset' "$scenario_file" && variant=_handset
 if [ "$backend" = native ]; then
-    program=$build/tools/scenario/native_runner
-    resources=$build/resources/qor_resources/qor_resources.res
+    program=$build/tools/scenario/native_runner$variant
+    resources=$build/resources/qor_resources$variant/qor_resources$variant.res
     needed=("$program" "$resources")
 else
     exe=$build/src/QorUpgrade.exe
+    [ -z "$variant" ] || exe=$build/src/QorUpgradeHandset.exe
     driver=$build/tools/uidriver/uidriver.exe
     needed=("$exe" "$driver")
     export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

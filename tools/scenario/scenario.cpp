@@ -114,6 +114,10 @@ struct Parser {
             scenario->deviceChecks.emplace_back(w.begin() + 1, w.end());
             return true;
         }
+        if (w[0] == "build") {
+            scenario->handsetBuild = true;
+            return (w.size() == 2 && w[1] == "handset") || Fail(line, "build takes the word handset");
+        }
         if (w[0] == "world") {
             scenario->needsWorld = true;
             return w.size() == 1 || Fail(line, "world takes nothing");

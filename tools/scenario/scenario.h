@@ -61,6 +61,7 @@ struct Scenario {
     std::string name;
     bool needsWorld = false;                 // runs inside the test world (its addresses and hosts file)
     bool needsDevice = false;                // and with the simulated device there
+    bool handsetBuild = false;               // plays the build whose Target image is the handset's
     std::vector<std::string> deviceOptions;  // passed to the simulated device as they stand
     std::vector<int> occupiedUdpPorts;       // held on the PC's address before the program starts
     std::vector<Step> steps;

@@ -10,7 +10,7 @@ build=$top/build/windows
 shots=$top/docs/screenshots
 mkdir -p "$shots"
 for name in warning_cancel invalid_address straight_to_target transition_with_password cancel_connecting unreachable \
-    cancel_password; do
+    cancel_password handset_skips_version_check; do
     file=$top/tests/scenarios/$name.scn
     [ -f "$file" ] || continue
     "$here/run_scenario.sh" --wine --build "$build" --shots "$shots" "$file"
