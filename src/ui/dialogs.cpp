@@ -46,14 +46,22 @@ void PumpPendingMessages(HWND dialog) {
     }
 }
 
+INT_PTR RunModalDialog(HINSTANCE instance, int templateId, DLGPROC procedure) {
+    return DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), nullptr, procedure, 0);
+}
+
 INT_PTR RunModalDialog(int templateId, DLGPROC procedure) {
-    return DialogBoxParamA(upgradeState.instance, MAKEINTRESOURCEA(templateId), nullptr, procedure, 0);
+    return RunModalDialog(upgradeState.instance, templateId, procedure);
+}
+
+HWND ShowModelessDialog(HINSTANCE instance, int templateId, DLGPROC procedure) {
+    HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(templateId), nullptr, procedure, 0);
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    return dialog;
 }
 
 HWND ShowModelessDialog(int templateId, DLGPROC procedure) {
-    HWND dialog = CreateDialogParamA(upgradeState.instance, MAKEINTRESOURCEA(templateId), nullptr, procedure, 0);
-    ShowWindow(dialog, SW_SHOWNORMAL);
-    return dialog;
+    return ShowModelessDialog(upgradeState.instance, templateId, procedure);
 }
 
 namespace {

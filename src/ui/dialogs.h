@@ -18,9 +18,12 @@ bool PumpOneMessage(HWND dialog);
 // Same, until none is left.
 void PumpPendingMessages(HWND dialog);
 
-// Runs a modal dialog from its template with no owner and parameter 0.
+// Runs a modal dialog from its template with no owner and parameter 0,
+// from the program's module unless another is given.
+INT_PTR RunModalDialog(HINSTANCE instance, int templateId, DLGPROC procedure);
 INT_PTR RunModalDialog(int templateId, DLGPROC procedure);
 // Creates a modeless dialog with no owner and shows it normally.
+HWND ShowModelessDialog(HINSTANCE instance, int templateId, DLGPROC procedure);
 HWND ShowModelessDialog(int templateId, DLGPROC procedure);
 
 INT_PTR CALLBACK WarningDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -42,9 +42,7 @@ bool HasEnded(HANDLE thread) {
 // One attempt: dialog 105 up, the worker started, its messages pumped with
 // 1 ms polls until the worker ends; gives the worker's result.
 int RunAttempt(DeviceRequest* request, ProgressTicker* ticker) {
-    HWND dialog =
-        CreateDialogParamA(request->instance, MAKEINTRESOURCEA(IDD_CONNECTING), nullptr, ConnectingDialogProc, 0);
-    ShowWindow(dialog, SW_SHOWNORMAL);
+    HWND dialog = ShowModelessDialog(request->instance, IDD_CONNECTING, ConnectingDialogProc);
     HANDLE worker = CreateThread(nullptr, 0, DeviceRequestWorker, request, 0, nullptr);
     while (!HasEnded(worker)) {
         PumpOneMessage(dialog);
@@ -65,7 +63,7 @@ bool NonceChanged() {
 }
 
 bool AskForPassword(HINSTANCE instance) {
-    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_PASSWORD), nullptr, PasswordDialogProc, 0) == 1;
+    return RunModalDialog(instance, IDD_PASSWORD, PasswordDialogProc) == 1;
 }
 
 }  // namespace
