@@ -89,22 +89,6 @@ uint16_t AwaitReadRequest(const SimulatedDevice& device, const UdpPeer& server) 
     return peerPort;
 }
 
-// The device records a transfer only once it has the whole image, and
-// rewrites its state file at each change: wait for a whole file with it.
-std::string TransferRecord(const SimulatedDevice& device) {
-    for (int i = 0; i < 500; ++i) {
-        std::string state = device.State();
-        size_t transfers = state.find("\"transfers\"");
-        size_t last = state.find_last_not_of(" \n");
-        if (transfers != std::string::npos && last != std::string::npos && state[last] == '}' &&
-            state.find("\"saved_as\"", transfers) != std::string::npos) {
-            return state.substr(transfers);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return "";
-}
-
 TEST_F(SessionTest, DeviceFetchesTheTargetImageInOneRoundTripPerBlock) {
     std::vector<uint8_t> image = TargetImage();
     ASSERT_EQ(image.size(), 737532u);
@@ -125,7 +109,7 @@ TEST_F(SessionTest, DeviceFetchesTheTargetImageInOneRoundTripPerBlock) {
     // A 1 ms pause per block would take 1.441 s at the very least.
     EXPECT_LT(run.seconds, 1.4);
 
-    std::string record = TransferRecord(device);
+    std::string record = device.TransferRecord();
     EXPECT_EQ(JsonValue(record, "blocks"), "1441") << device.Log().substr(0, 2000);
     EXPECT_EQ(JsonValue(record, "duplicate_data"), "0");
     EXPECT_EQ(JsonValue(record, "size"), "737532");
@@ -140,7 +124,7 @@ TEST_F(SessionTest, TenPercentOfAcksLostStillByteForByte) {
     SessionRun run = Serve(image, server, peerPort);
 
     EXPECT_TRUE(run.complete);
-    std::string record = TransferRecord(device);
+    std::string record = device.TransferRecord();
     EXPECT_GT(std::stoi("0" + JsonValue(record, "acks_dropped")), 10) << record;
     // Every lost ACK made the session send its block again.
     EXPECT_GT(std::stoi("0" + JsonValue(record, "duplicate_data")), 10) << record;
@@ -155,7 +139,7 @@ TEST_F(SessionTest, DuplicateAcksCauseNoRetransmission) {
     SessionRun run = Serve(image, server, peerPort);
 
     EXPECT_TRUE(run.complete);
-    std::string record = TransferRecord(device);
+    std::string record = device.TransferRecord();
     EXPECT_EQ(JsonValue(record, "duplicate_data"), "0") << record;
     EXPECT_EQ(JsonValue(record, "blocks"), "196");
     EXPECT_TRUE(device.SavedImage(kName) == std::string(image.begin(), image.end()));
@@ -187,7 +171,7 @@ TEST_F(SessionTest, ImageOfWholeBlocksEndsWithAnEmptyOne) {
     EXPECT_EQ(run.session.sentSize, 0u);
     EXPECT_EQ(run.progress.maximum, 3);
     EXPECT_EQ(run.progress.position, 3);  // full
-    EXPECT_EQ(JsonValue(TransferRecord(device), "blocks"), "3");
+    EXPECT_EQ(JsonValue(device.TransferRecord(), "blocks"), "3");
     EXPECT_TRUE(device.SavedImage(kName) == std::string(image.begin(), image.end()));
 }
 

@@ -379,7 +379,23 @@ bool SimulatedDevice::Trigger(uint16_t tftpPort, const std::string& fileName) co
     return WaitForProgram(curl, 10) == 0;
 }
 
+// The device rewrites its state file at each change: a whole file ends in '}'.
+std::string SimulatedDevice::TransferRecord() const {
+    for (int i = 0; i < 500; ++i) {
+        std::string state = State();
+        size_t transfers = state.find("\"transfers\"");
+        size_t last = state.find_last_not_of(" \n");
+        if (transfers != std::string::npos && last != std::string::npos && state[last] == '}' &&
+            state.find("\"saved_as\"", transfers) != std::string::npos) {
+            return state.substr(transfers);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "";
+}
+
 std::string SimulatedDevice::SavedImage(const std::string& fileName) const {
+    TransferRecord();
     std::string base = fileName;
     while (!base.empty() && base[0] == '/') {
         base.erase(0, 1);

@@ -82,6 +82,10 @@ public:
     // Sends the upgrade trigger naming our TFTP port and file.
     bool Trigger(uint16_t tftpPort, const std::string& fileName) const;
     std::string State() const { return ReadFile(stateFile_); }
+    // The state from its "transfers" on, once a transfer has been saved; empty
+    // after 5 s without. The device saves an image a moment after its last ACK.
+    std::string TransferRecord() const;
+    // The image saved under this name, once a transfer has been saved.
     std::string SavedImage(const std::string& fileName) const;
     std::string Log() const { return ReadFile(logFile_); }
 
