@@ -18,7 +18,7 @@ enum class EventKind {
     DialogDestroyed,  // a dialog window was destroyed (EndDialog or DestroyWindow)
     MessageBoxShown,  // MessageBoxA is waiting for an answer
     MessageBoxClosed,
-    ProcessExit,      // ExitProcess was called; `exitCode` holds its argument
+    ProcessExit,  // ExitProcess was called; `exitCode` holds its argument
 };
 
 struct Event {
@@ -68,6 +68,10 @@ void AnswerMessageBox(HWND box, int result);  // result IDOK for the only button
 // Called by ExitProcess on the exiting thread before the process ends, so a
 // test can finish its checks. The hook may block for a short while.
 void SetExitHook(std::function<void(int exitCode)> hook);
+
+// What the program passed to OutputDebugStringA since the last call, in
+// order (kept up to 4 MiB; older text is dropped first).
+std::string TakeDebugOutput();
 
 // Test clock: timeGetTime() returns the monotonic milliseconds plus this
 // offset, so a test can start the 32-bit clock just before it wraps.

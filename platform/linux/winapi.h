@@ -223,12 +223,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 HMODULE GetModuleHandleA(LPCSTR name);
 void Sleep(DWORD milliseconds);
-HANDLE CreateThread(void* attributes, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
-                    DWORD flags, DWORD* threadId);
+HANDLE CreateThread(void* attributes, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
+                    DWORD* threadId);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
 BOOL CloseHandle(HANDLE handle);
 [[noreturn]] void ExitProcess(UINT exitCode);
+void OutputDebugStringA(LPCSTR text);
 
 HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
 DWORD SizeofResource(HMODULE module, HRSRC resource);

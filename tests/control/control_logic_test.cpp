@@ -1,6 +1,8 @@
 // Start-up state, the product table, the version decision and the trigger path.
 #include "src/control/image_store.h"
+#include "platform/linux/headless.h"
 #include "src/control/random.h"
+#include "src/control/trace.h"
 #include "src/control/upgrade_sequence.h"
 #include "src/control/upgrade_state.h"
 #include "src/control/version_decision.h"
@@ -169,4 +171,15 @@ TEST(StageWords, FollowTheStage) {
     EXPECT_STREQ(StageWord(), "Target");
     EXPECT_EQ(&StageImage(), &upgradeState.targetImage);
     upgradeState.stage.store(Transition);
+}
+
+TEST(Trace, FormatsOneLineToTheDebugOutputAndCutsItAtItsBuffer) {
+    headless::TakeDebugOutput();
+    Trace("Send block %d (%d)\n", 1441, 252);
+    Trace("All blocks ack'd\n");
+    EXPECT_EQ(headless::TakeDebugOutput(), "Send block 1441 (252)\nAll blocks ack'd\n");
+
+    std::string longName(3000, 'n');
+    Trace("%s", longName.c_str());
+    EXPECT_EQ(headless::TakeDebugOutput(), std::string(1023, 'n'));
 }

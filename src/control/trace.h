@@ -1,0 +1,13 @@
+// Trace points: short printf-style lines for a bug report, sent to the
+// platform's debug output (a debug-output viewer on Windows, WINEDEBUG=+debugstr
+// under Wine). Nothing depends on them; they never carry a password.
+#pragma once
+
+#if defined(__GNUC__)
+#define QOR_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define QOR_PRINTF_FORMAT(formatIndex, firstArgument)
+#endif
+
+// Formats one trace line (cut at 1023 characters) and hands it to OutputDebugStringA.
+void Trace(const char* format, ...) QOR_PRINTF_FORMAT(1, 2);
