@@ -6,6 +6,7 @@
 #include "src/control/upgrade_sequence.h"
 #include "src/control/upgrade_state.h"
 #include "src/ui/texts.h"
+#include "tests/support/headless_waits.h"
 
 #include <gtest/gtest.h>
 
@@ -15,15 +16,9 @@
 namespace {
 
 HWND WaitForDialog(int templateId) {
-    headless::Event event;
-    bool shown = headless::WaitForEvent(
-        0, 5000,
-        [&](const headless::Event& e) {
-            return e.kind == headless::EventKind::DialogShown && e.templateId == templateId;
-        },
-        &event);
-    EXPECT_TRUE(shown) << "dialog " << templateId << " never appeared";
-    return shown ? event.window : nullptr;
+    HWND dialog = nullptr;
+    EXPECT_TRUE(::WaitForDialog(0, templateId, 5000, &dialog)) << "dialog " << templateId << " never appeared";
+    return dialog;
 }
 
 }  // namespace

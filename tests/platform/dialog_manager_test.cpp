@@ -16,7 +16,6 @@
 
 namespace {
 
-using platform_test::LastSequence;
 using platform_test::User;
 using platform_test::WaitForDialog;
 using platform_test::WaitForFocus;
@@ -97,7 +96,7 @@ protected:
 
     // Runs the modal dialog while a user acts on it from another thread.
     static INT_PTR RunModal(int templateId, DLGPROC procedure, const std::function<void(HWND)>& act) {
-        uint64_t mark = LastSequence();
+        uint64_t mark = LastEventSequence();
         User user([&] {
             HWND dialog = WaitForDialog(mark, templateId);
             act(dialog);
@@ -130,7 +129,7 @@ protected:
 };
 
 TEST_F(DialogManager, ModalDialogReturnsTheEndDialogValueAndIsGone) {
-    uint64_t mark = LastSequence();
+    uint64_t mark = LastEventSequence();
     HWND shown = nullptr;
     INT_PTR result;
     {
@@ -256,7 +255,7 @@ TEST_F(DialogManager, ClickedButtonTakesTheFocusAndNamesItself) {
 }
 
 TEST_F(DialogManager, DialogEndedDuringInitialisationIsNeverShown) {
-    uint64_t mark = LastSequence();
+    uint64_t mark = LastEventSequence();
     EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TEST_ENTRY), nullptr, EndAtInitProc, 0),
               7);
     std::vector<headless::Event> events = EventsAfter(mark);
@@ -271,7 +270,7 @@ TEST_F(DialogManager, MissingTemplateFails) {
 }
 
 TEST_F(DialogManager, ModelessDialogShowsOnShowWindowAndItsPumpHasNoDialogKeys) {
-    uint64_t mark = LastSequence();
+    uint64_t mark = LastEventSequence();
     HWND dialog = Modeless(IDD_TEST_MODELESS, DestroyOnCancelProc);
     ASSERT_TRUE(IsWindow(dialog));
     EXPECT_FALSE(headless::IsShown(dialog));
@@ -387,7 +386,7 @@ DWORD WINAPI RunWorkerDialog(LPVOID parameter) {
 }
 
 TEST_F(DialogManager, ProceduresRunOnTheThreadThatCreatedTheDialog) {
-    uint64_t mark = LastSequence();
+    uint64_t mark = LastEventSequence();
     WorkerDialog worker;
     HANDLE thread = CreateThread(nullptr, 0, RunWorkerDialog, &worker, 0, nullptr);
     HWND dialog = WaitForDialog(mark, IDD_TEST_MODELESS);
@@ -411,7 +410,7 @@ TEST_F(DialogManager, ProceduresRunOnTheThreadThatCreatedTheDialog) {
 }
 
 TEST_F(DialogManager, ModalLoopWakesForEndDialogFromAnotherThread) {
-    uint64_t mark = LastSequence();
+    uint64_t mark = LastEventSequence();
     User user([&] { EndDialog(WaitForDialog(mark, IDD_TEST_ENTRY), 42); });
     EXPECT_EQ(
         DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TEST_ENTRY), nullptr, EndOnCommandProc, 0), 42);
@@ -434,7 +433,7 @@ TEST_F(DialogManager, MessageBoxWaitsForItsAnswer) {
         int answer;
     };
     for (const Case& test : {Case{nullptr, "Error", IDOK}, Case{"Own Caption", "Own Caption", IDCANCEL}}) {
-        uint64_t mark = LastSequence();
+        uint64_t mark = LastEventSequence();
         headless::Event shown;
         bool boxShown = false;
         bool stillShown = false;

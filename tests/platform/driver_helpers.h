@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/linux/headless.h"
+#include "tests/support/headless_waits.h"
 
 #include <functional>
 #include <thread>
@@ -12,7 +13,6 @@ namespace platform_test {
 
 constexpr int kWaitMs = 5000;
 
-uint64_t LastSequence();
 // The next DialogShown of `templateId` after `after`. A dialog that never
 // comes would leave a modal loop waiting for ever, so a time-out ends the
 // test binary at once.

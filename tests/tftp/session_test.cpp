@@ -93,7 +93,7 @@ TEST_F(SessionTest, DeviceFetchesTheTargetImageInOneRoundTripPerBlock) {
     std::vector<uint8_t> image = TargetImage();
     ASSERT_EQ(image.size(), 737532u);
     UdpPeer server;
-    SimulatedDevice device(FreeTcpPort(), {});
+    SimulatedDevice device(FreePort(kLoopback), {});
     uint16_t peerPort = AwaitReadRequest(device, server);
     SessionRun run = Serve(image, server, peerPort);
 
@@ -119,7 +119,7 @@ TEST_F(SessionTest, DeviceFetchesTheTargetImageInOneRoundTripPerBlock) {
 TEST_F(SessionTest, TenPercentOfAcksLostStillByteForByte) {
     std::vector<uint8_t> image = ImageOf(150000);
     UdpPeer server;
-    SimulatedDevice device(FreeTcpPort(), {"--drop-ack-fraction", "0.1", "--seed", "7"});
+    SimulatedDevice device(FreePort(kLoopback), {"--drop-ack-fraction", "0.1", "--seed", "7"});
     uint16_t peerPort = AwaitReadRequest(device, server);
     SessionRun run = Serve(image, server, peerPort);
 
@@ -134,7 +134,7 @@ TEST_F(SessionTest, TenPercentOfAcksLostStillByteForByte) {
 TEST_F(SessionTest, DuplicateAcksCauseNoRetransmission) {
     std::vector<uint8_t> image = ImageOf(100000);
     UdpPeer server;
-    SimulatedDevice device(FreeTcpPort(), {"--duplicate-acks"});
+    SimulatedDevice device(FreePort(kLoopback), {"--duplicate-acks"});
     uint16_t peerPort = AwaitReadRequest(device, server);
     SessionRun run = Serve(image, server, peerPort);
 
@@ -148,7 +148,7 @@ TEST_F(SessionTest, DuplicateAcksCauseNoRetransmission) {
 TEST_F(SessionTest, AcksFromAnotherPortEndInTheGiveUp) {
     std::vector<uint8_t> image = ImageOf(5000);
     UdpPeer server;
-    SimulatedDevice device(FreeTcpPort(), {"--ack-from-other-port"});
+    SimulatedDevice device(FreePort(kLoopback), {"--ack-from-other-port"});
     uint16_t peerPort = AwaitReadRequest(device, server);
     SessionRun run = Serve(image, server, peerPort);
 
@@ -162,7 +162,7 @@ TEST_F(SessionTest, AcksFromAnotherPortEndInTheGiveUp) {
 TEST_F(SessionTest, ImageOfWholeBlocksEndsWithAnEmptyOne) {
     std::vector<uint8_t> image = ImageOf(1024);
     UdpPeer server;
-    SimulatedDevice device(FreeTcpPort(), {});
+    SimulatedDevice device(FreePort(kLoopback), {});
     uint16_t peerPort = AwaitReadRequest(device, server);
     SessionRun run = Serve(image, server, peerPort);
 

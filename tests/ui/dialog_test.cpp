@@ -7,6 +7,7 @@
 #include "src/ui/address_dialog.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/texts.h"
+#include "tests/support/headless_waits.h"
 
 #include <gtest/gtest.h>
 
@@ -25,12 +26,7 @@ protected:
         LoadFirmwareImages();
         IdentifyProduct();
         upgradeState.stage.store(Transition);
-        startSequence_ = LastSequence();
-    }
-
-    static uint64_t LastSequence() {
-        std::vector<headless::Event> events = headless::Events();
-        return events.empty() ? 0 : events.back().sequence;
+        startSequence_ = LastEventSequence();
     }
 
     // Runs a modal dialog on a thread of its own, as the program's main thread would.
@@ -39,23 +35,15 @@ protected:
     }
 
     HWND WaitForDialog(int templateId) {
-        headless::Event event;
-        bool shown = headless::WaitForEvent(
-            startSequence_, kWaitMs,
-            [&](const headless::Event& e) {
-                return e.kind == headless::EventKind::DialogShown && e.templateId == templateId;
-            },
-            &event);
-        EXPECT_TRUE(shown) << "dialog " << templateId << " never appeared";
-        return shown ? event.window : nullptr;
+        HWND dialog = nullptr;
+        EXPECT_TRUE(::WaitForDialog(startSequence_, templateId, kWaitMs, &dialog))
+            << "dialog " << templateId << " never appeared";
+        return dialog;
     }
 
     headless::Event WaitForMessageBox() {
         headless::Event event;
-        bool shown = headless::WaitForEvent(
-            startSequence_, kWaitMs,
-            [](const headless::Event& e) { return e.kind == headless::EventKind::MessageBoxShown; }, &event);
-        EXPECT_TRUE(shown) << "no message box appeared";
+        EXPECT_TRUE(::WaitForMessageBox(startSequence_, kWaitMs, &event)) << "no message box appeared";
         startSequence_ = event.sequence;
         return event;
     }
@@ -100,7 +88,7 @@ TEST_F(DialogTest, WarningEscapeAndCloseBoxCancel) {
     Start(IDD_WARNING, WarningDialogProc);
     headless::PressKey(WaitForDialog(IDD_WARNING), VK_ESCAPE);
     EXPECT_EQ(Result(), 0);
-    startSequence_ = LastSequence();
+    startSequence_ = LastEventSequence();
     Start(IDD_WARNING, WarningDialogProc);
     headless::PressCloseBox(WaitForDialog(IDD_WARNING));
     EXPECT_EQ(Result(), 0);

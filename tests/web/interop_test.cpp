@@ -39,24 +39,12 @@ std::string FindProgram(const std::string& name) {
     return "";
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream(path) << content;
-}
-
 // A web server in the foreground, with its folder holding the configuration,
 // the htdigest file (admin / "pw") and the page "/admin/advanced".
 class WebServer {
 public:
     WebServer(uint32_t address) : address_(address), port_(FreePort(address)) {
-        char folder[] = "/tmp/qor-web-interop-XXXXXX";
-        folder_ = mkdtemp(folder);
+        folder_ = TempDirectory();
         chmod(folder_.c_str(), 0755);  // Apache's children run as nobody
         mkdir((folder_ + "/www").c_str(), 0755);
         mkdir((folder_ + "/www/admin").c_str(), 0755);

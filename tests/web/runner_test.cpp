@@ -6,6 +6,8 @@
 #include "src/ui/texts.h"
 #include "src/web/http_exchange.h"
 #include "src/web/request_runner.h"
+#include "tests/support/headless_waits.h"
+#include "tests/support/simulated_device.h"
 #include "tests/web/test_server.h"
 
 #include <arpa/inet.h>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,27 +35,12 @@ const uint32_t kLocal = HostAddress("127.0.59.1");
 const uint32_t kDevice = HostAddress("127.0.59.2");
 constexpr char kPagePath[] = "/admin/advanced";
 
-uint64_t LastSequence() {
-    std::vector<headless::Event> events = headless::Events();
-    return events.empty() ? 0 : events.back().sequence;
-}
-
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000) {
-    for (int waited = 0; waited < timeoutMs; waited += 2) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return condition();
-}
-
 // Plays the user: each dialog or message box that appears is handed to `act`
 // on the user's own thread.
 class User {
 public:
     using Act = std::function<void(const headless::Event&)>;
-    explicit User(Act act) : act_(std::move(act)), after_(LastSequence()) {
+    explicit User(Act act) : act_(std::move(act)), after_(LastEventSequence()) {
         thread_ = std::thread([this] { Run(); });
     }
     ~User() {
@@ -123,7 +111,7 @@ private:
         }
     }
     void AnswerPasswordDialog(HWND dialog) {
-        WaitFor([&] { return !headless::ItemText(dialog, IDC_TOP_TEXT).empty(); });
+        WaitUntil(2000, [&] { return !headless::ItemText(dialog, IDC_TOP_TEXT).empty(); });
         PasswordDialogView view;
         view.user = headless::ItemText(dialog, IDC_USER);
         view.password = headless::ItemText(dialog, IDC_PASSWORD);
@@ -165,7 +153,7 @@ protected:
 
 // The user's thread may still be looking at the last dialog when the runner returns.
 void ExpectDialogs(const std::vector<int>& expected, Session& session) {
-    WaitFor([&] { return session.Dialogs().size() >= expected.size(); });
+    WaitUntil(2000, [&] { return session.Dialogs().size() >= expected.size(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(expected, session.Dialogs());
 }
@@ -309,14 +297,12 @@ TEST_F(Runner, ProgressBarStepsWhileTheDeviceIsSlow) {
 }
 
 // The simulated device of tools/qor_device, on a loopback address of its own.
-class SimulatedDevice : public Runner {
+class OnSimulatedDevice : public Runner {
 protected:
     bool StartDevice(std::vector<std::string> options) {
         port_ = FreePort(kSimulated);
-        std::vector<std::string> arguments = {QOR_PYTHON, QOR_SOURCE_DIR "/tools/qor_device/qor_device.py",
-                                              "127.0.59.3", "--http-port", std::to_string(port_)};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        return device_.Start(arguments, kSimulated, port_);
+        device_ = std::make_unique<SimulatedDevice>(port_, options, kSimulated);
+        return device_->Ready(5000);
     }
     int RunOnDevice() {
         return RunDeviceRequest(upgradeState.instance, kLocal, kHttpLocalPortBase, kSimulated, port_, kPagePath,
@@ -324,10 +310,10 @@ protected:
     }
     const uint32_t kSimulated = HostAddress("127.0.59.3");
     uint16_t port_ = 0;
-    ChildServer device_;
+    std::unique_ptr<SimulatedDevice> device_;
 };
 
-TEST_F(SimulatedDevice, WithoutPasswordThePageComesAtOnce) {
+TEST_F(OnSimulatedDevice, WithoutPasswordThePageComesAtOnce) {
     ASSERT_TRUE(StartDevice({"--software-version", "2.0.11"}));
     Session session(Answers{});
     EXPECT_GT(RunOnDevice(), 0);
@@ -339,7 +325,7 @@ TEST_F(SimulatedDevice, WithoutPasswordThePageComesAtOnce) {
     EXPECT_STREQ("QOR71010001234", upgradeState.deviceInfo.serialNumber);
 }
 
-TEST_F(SimulatedDevice, WithPasswordAWrongOneThenTheRightOne) {
+TEST_F(OnSimulatedDevice, WithPasswordAWrongOneThenTheRightOne) {
     ASSERT_TRUE(StartDevice({"--password", "s3cret"}));
     Session session(Answers{{"admin", "wrong"}, {"admin", "s3cret"}});
     EXPECT_GT(RunOnDevice(), 0);
@@ -355,7 +341,7 @@ TEST_F(SimulatedDevice, WithPasswordAWrongOneThenTheRightOne) {
     ExpectDialogs(kOneAttempt, again);
 }
 
-TEST_F(SimulatedDevice, NewNonceInEveryChallenge) {
+TEST_F(OnSimulatedDevice, NewNonceInEveryChallenge) {
     ASSERT_TRUE(StartDevice({"--password", "s3cret", "--nonce-per-401"}));
     Session session(Answers{{"admin", "wrong"}, {"admin", "s3cret"}});
     EXPECT_GT(RunOnDevice(), 0);
@@ -363,7 +349,7 @@ TEST_F(SimulatedDevice, NewNonceInEveryChallenge) {
                   session);
 }
 
-TEST_F(SimulatedDevice, QopListAndMd5Sess) {
+TEST_F(OnSimulatedDevice, QopListAndMd5Sess) {
     ASSERT_TRUE(StartDevice(
         {"--password", "s3cret", "--qop", "auth,auth-int", "--algorithm", "MD5-sess", "--opaque", "0p4que"}));
     Session session(Answers{{"admin", "s3cret"}});
@@ -401,7 +387,7 @@ TEST_F(Runner, ProgressCarriesOnFromOneAttemptToTheNext) {
         positionsPerDialog.push_back(positions);
     });
     EXPECT_GT(Run(server.port()), 0);
-    WaitFor([&] {
+    WaitUntil(2000, [&] {
         std::lock_guard<std::mutex> lock(mutex);
         return positionsPerDialog.size() == 2;
     });

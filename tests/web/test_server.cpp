@@ -15,12 +15,6 @@
 #include <chrono>
 #include <map>
 
-uint32_t HostAddress(const char* dotted) {
-    in_addr address;
-    inet_pton(AF_INET, dotted, &address);
-    return ntohl(address.s_addr);
-}
-
 LoopbackHttpServer::LoopbackHttpServer(uint32_t address, Handler handler)
     : address_(address), handler_(std::move(handler)) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -115,56 +109,6 @@ std::string DevicePage(const std::string& softwareVersion) {
 std::string HttpAnswer(const std::string& statusLine, const std::string& headers, const std::string& body) {
     return statusLine + "\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
            "\r\nConnection: close\r\n\r\n" + body;
-}
-
-uint16_t FreePort(uint32_t address) {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(address);
-    bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length);
-    close(probe);
-    return ntohs(local.sin_port);
-}
-
-bool Listening(uint32_t address, uint16_t port) {
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in server = {};
-    server.sin_family = AF_INET;
-    server.sin_addr.s_addr = htonl(address);
-    server.sin_port = htons(port);
-    bool connected = connect(probe, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
-    close(probe);
-    return connected;
-}
-
-ChildServer::~ChildServer() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-}
-
-bool ChildServer::Start(const std::vector<std::string>& arguments, uint32_t address, uint16_t port) {
-    pid_ = fork();
-    if (pid_ == 0) {
-        std::vector<char*> argv;
-        for (const std::string& argument : arguments) {
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    for (int i = 0; i < 200; ++i) {
-        if (Listening(address, port)) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return false;
 }
 
 std::string OpenSslMd5(const std::string& text) {

@@ -4,6 +4,9 @@
 // device page checked with OpenSSL's MD5, independent of the product's.
 #pragma once
 
+#include "tests/support/processes.h"
+#include "tests/support/sockets.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -47,9 +50,6 @@ private:
     std::thread thread_;
 };
 
-// "a.b.c.d" in host order.
-uint32_t HostAddress(const char* dotted);
-
 // The device's page with the five labels in table cells.
 std::string DevicePage(const std::string& softwareVersion);
 std::string HttpAnswer(const std::string& statusLine, const std::string& headers, const std::string& body);
@@ -82,24 +82,6 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> acceptedCounts_;
     std::string lastAuthorization_;
-};
-
-// A port the system gives out on `address`, free once the probe is closed.
-uint16_t FreePort(uint32_t address);
-bool Listening(uint32_t address, uint16_t port);
-
-// A server program started by the test and stopped (by its process id) when
-// the object goes; Start waits until it listens on `address`:`port`.
-class ChildServer {
-public:
-    ChildServer() = default;
-    ~ChildServer();
-    ChildServer(const ChildServer&) = delete;
-    ChildServer& operator=(const ChildServer&) = delete;
-    bool Start(const std::vector<std::string>& arguments, uint32_t address, uint16_t port);
-
-private:
-    int pid_ = -1;
 };
 
 // MD5 in lowercase hex through OpenSSL.
