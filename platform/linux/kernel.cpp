@@ -42,7 +42,30 @@ Kernel& TheKernel() {
     return kernel;
 }
 
-std::atomic<uint32_t> clockOffset{0};
+// The test clock: timeGetTime() is `virtualAtAnchor` plus the real
+// milliseconds since `realAtAnchor` times `rate`, plus `offset`.
+struct TestClock {
+    std::mutex mutex;
+    uint64_t realAtAnchor = 0;
+    uint64_t virtualAtAnchor = 0;
+    uint32_t rate = 1;
+    uint32_t offset = 0;
+};
+
+TestClock& TheClock() {
+    static TestClock clock;
+    return clock;
+}
+
+uint64_t RealMilliseconds() {
+    auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+}
+
+uint64_t VirtualMilliseconds(const TestClock& clock, uint64_t realNow) {
+    return clock.virtualAtAnchor + (realNow - clock.realAtAnchor) * clock.rate;
+}
+
 std::atomic<DWORD> nextThreadId{1};
 
 std::shared_ptr<ThreadState> StateOf(HANDLE handle) {
@@ -146,9 +169,9 @@ void ExitProcess(UINT exitCode) {
 }
 
 DWORD timeGetTime() {
-    auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-    auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count();
-    return static_cast<DWORD>(static_cast<uint64_t>(milliseconds)) + clockOffset.load();
+    TestClock& clock = TheClock();
+    std::lock_guard<std::mutex> lock(clock.mutex);
+    return static_cast<DWORD>(VirtualMilliseconds(clock, RealMilliseconds())) + clock.offset;
 }
 
 UINT timeBeginPeriod(UINT) {
@@ -164,7 +187,19 @@ void SetExitHook(std::function<void(int exitCode)> hook) {
 }
 
 void SetClockOffset(uint32_t offset) {
-    clockOffset = offset;
+    TestClock& clock = TheClock();
+    std::lock_guard<std::mutex> lock(clock.mutex);
+    clock.offset = offset;
+}
+
+// The clock goes on from where it is, at the new pace.
+void SetClockRate(uint32_t rate) {
+    TestClock& clock = TheClock();
+    std::lock_guard<std::mutex> lock(clock.mutex);
+    uint64_t realNow = RealMilliseconds();
+    clock.virtualAtAnchor = VirtualMilliseconds(clock, realNow);
+    clock.realAtAnchor = realNow;
+    clock.rate = rate < 1 ? 1 : rate;
 }
 
 }  // namespace headless

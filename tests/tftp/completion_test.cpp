@@ -214,12 +214,62 @@ TEST(UpdatingWait, CancelEndsTheRunWithUserAbort) {
     EXPECT_EQ(outcome.values.count("waitEnded"), 0u);
 }
 
-// The whole Target run against the simulated device, trigger to success.
+// The whole wait on a clock ten times fast that wraps inside it: the bar
+// rises to its end, and the wait takes 937 ticks of the program's clock.
+TEST(UpdatingWait, RunsItsTicksAcrossTheClockWrap) {
+    ChildOutcome outcome = RunInChild(false, 60, [](Report& report) {
+        PrepareProgram(Target, false);
+        HWND upload = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
+        headless::SetClockOffset(0);
+        headless::SetClockOffset(static_cast<uint32_t>(0u - 10000u - timeGetTime()));
+        headless::SetClockRate(10);
+        std::atomic<bool> waiting{true};
+        std::thread sampler([&] {
+            int previous = -1;
+            int range = 0;
+            bool rising = true;
+            while (waiting && headless::IsShown(upload)) {
+                headless::Progress bar = headless::ProgressOf(upload, IDC_PROGRESS);
+                if (!headless::IsShown(upload)) {
+                    break;
+                }
+                rising = rising && bar.position >= previous;
+                previous = bar.position;
+                range = bar.maximum;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            report.Set("rising", rising ? "yes" : "no");
+            report.Set("range", range);
+        });
+        DWORD clockStart = timeGetTime();
+        double realStart = SecondsNow();
+        WaitForDeviceRestart(upload);
+        DWORD clockEnd = timeGetTime();
+        report.Set("realMs", static_cast<long long>((SecondsNow() - realStart) * 1000));
+        waiting = false;
+        sampler.join();
+        report.Set("clockMs", static_cast<long long>(DWORD(clockEnd - clockStart)));
+        report.Set("wrapped", clockEnd < clockStart ? "yes" : "no");
+        report.Set("dialog", headless::IsShown(upload) ? "shown" : "gone");
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["range"], "937");
+    EXPECT_EQ(outcome.values["rising"], "yes");
+    EXPECT_EQ(outcome.values["wrapped"], "yes");
+    EXPECT_GE(std::stoi(outcome.values["clockMs"]), 936 * 32);
+    EXPECT_LT(std::stoi(outcome.values["clockMs"]), 40000);
+    EXPECT_LT(std::stoi(outcome.values["realMs"]), 20000) << "the fast clock, not real time";
+    EXPECT_EQ(outcome.values["dialog"], "gone");
+}
+
+// The whole Target run against the simulated device, trigger to success, on
+// a clock ten times fast; the device's restart keeps the same pace.
 TEST(WholeRun, TargetAgainstTheSimulatedDevice) {
     ChildOutcome outcome = RunInChild(true, 90, [](Report& report) {
         PrepareProgram(Target, false);
         SetFileName("/qor4d2.bi0");
-        SimulatedDevice device(80, {"--restart-delay", "3"});
+        headless::SetClockRate(10);
+        SimulatedDevice device(80, {"--restart-delay", "3", "--clock-rate", "10"});
         device.Ready(10000);
         AnswerWhatComes(report);
         uint16_t port = StartTftpListener(kLoopback);

@@ -708,7 +708,7 @@ class Device:
         return path
 
     def restart(self, version):
-        away = self.args.restart_delay
+        away = self.args.restart_delay / self.args.clock_rate
         record = {"away_at": time.time(), "back_at": None, "version": version}
         self.state.append("restarts", record)
         self.log("restart: writing image, web server away (%s) for %s" %
@@ -787,6 +787,9 @@ def parse_args(argv):
                         help="seconds between the trigger and the read request")
     timing.add_argument("--restart-delay", type=float, default=20.0,
                         help="seconds the web server stays away after the last block")
+    timing.add_argument("--clock-rate", type=float, default=1.0,
+                        help="the PC's clock runs this many times fast (native tests): "
+                             "the restart takes restart-delay / clock-rate seconds")
     timing.add_argument("--away-mode", choices=("refuse", "drop"), default="refuse",
                         help="while away: refuse connections, or leave them unanswered")
     timing.add_argument("--tftp-timeout", type=int, default=1,
