@@ -3,9 +3,11 @@
 #include "src/tftp/completion.h"
 
 #include "resources/resource_ids.h"
+#include "src/control/trace.h"
 #include "src/control/upgrade_state.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/texts.h"
+#include "src/web/http_exchange.h"
 #include "src/web/request_runner.h"
 
 #include <cstdio>
@@ -17,10 +19,19 @@ constexpr DWORD kTickWrap = 1u << 27;
 constexpr DWORD kTickPauseMs = 32;
 constexpr char kDevicePage[] = "/admin/advanced";
 
-// Up to ten attempts; false when none brought an answer.
+// A device still booting may answer with a page of another kind: only an
+// answer with the version label is the device's own page.
+bool AnswerIsDevicePage() {
+    return std::strstr(upgradeState.httpBuffer, kSoftwareVersionLabel) != nullptr;
+}
+
+// Up to ten attempts; false when none brought the device's page. The version
+// read before the upgrade is dropped first, so that what is compared and
+// shown afterwards comes from this re-query alone.
 bool RequeryDevice(const TftpSession& session) {
     for (int attempt = 0; attempt < kRequeryAttempts; ++attempt) {
-        if (RequestDevicePage(session.localAddress, session.peerAddress, kDevicePage) > 0) {
+        upgradeState.deviceInfo.softwareVersion[0] = '\0';
+        if (RequestDevicePage(session.localAddress, session.peerAddress, kDevicePage) > 0 && AnswerIsDevicePage()) {
             return true;
         }
     }
@@ -28,6 +39,8 @@ bool RequeryDevice(const TftpSession& session) {
 }
 
 bool DeviceRunsImageVersion() {
+    Trace("[%d]%s %s\n", upgradeState.stage.load(), HeaderVersion(StageImage()),
+          upgradeState.deviceInfo.softwareVersion);
     if (upgradeState.handsetVariant) {
         return true;
     }
@@ -78,6 +91,7 @@ void WaitForDeviceRestart(HWND uploadDialog) {
 
 void VerifyUpgrade(const TftpSession& session) {
     if (!RequeryDevice(session)) {
+        ReportError(text::kNoResponse, nullptr);
         return;
     }
     if (!DeviceRunsImageVersion()) {

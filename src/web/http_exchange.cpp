@@ -66,7 +66,7 @@ uint32_t ReceiveAnswer(SOCKET connection, char* buffer, uint32_t capacity) {
 void ExtractDeviceInfo(const char* page, DeviceInfo* info) {
     ExtractPageField(page, "Product Name:", info->productName, kPageFieldLimit);
     ExtractPageField(page, "MAC Address:", info->macAddress, kPageFieldLimit);
-    ExtractPageField(page, "Software Version:", info->softwareVersion, kPageFieldLimit);
+    ExtractPageField(page, kSoftwareVersionLabel, info->softwareVersion, kPageFieldLimit);
     ExtractPageField(page, "Hardware Version:", info->hardwareVersion, kPageFieldLimit);
     ExtractPageField(page, "Serial Number:", info->serialNumber, kPageFieldLimit);
 }

@@ -10,12 +10,12 @@
 constexpr uint16_t kHttpLocalPortBase = 23456;
 constexpr int kHttpLocalPortTries = 101;
 constexpr uint16_t kDevicePort = 80;
+constexpr char kSoftwareVersionLabel[] = "Software Version:";
 
 // -1: a Digest challenge, now in digestState. Otherwise the answer's byte count.
 int ExchangeWithDevice(uint32_t localAddress, uint16_t localPortBase, uint32_t deviceAddress, uint16_t devicePort,
                        const char* path, char* buffer, uint32_t capacity);
 // A connected socket, or INVALID_SOCKET when the connect failed.
-SOCKET OpenDeviceConnection(uint32_t localAddress, uint16_t localPortBase, uint32_t deviceAddress,
-                            uint16_t devicePort);
+SOCKET OpenDeviceConnection(uint32_t localAddress, uint16_t localPortBase, uint32_t deviceAddress, uint16_t devicePort);
 bool ClassifyResponse(const char* text, DigestState* state);
 void ExtractPageField(const char* text, const char* label, char* field, int limit);

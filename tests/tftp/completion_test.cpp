@@ -21,10 +21,12 @@
 namespace {
 
 // The device's web server on 127.0.0.1:80: the first `silent` connections
-// are closed unanswered, the others get the page with `version`.
+// are closed unanswered, the next `booting` get a page without the version,
+// as while the device starts, the others get the page with `version`.
 class PageServer {
 public:
-    PageServer(const std::string& version, int silent) : version_(version), silent_(silent) {
+    PageServer(const std::string& version, int silent, int booting)
+        : version_(version), silent_(silent), booting_(booting) {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         int on = 1;
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -52,22 +54,32 @@ private:
                 }
                 text.append(request, static_cast<size_t>(received));
             }
-            if (connections_.fetch_add(1) >= silent_) {
-                std::string body =
-                    "<html><table><tr><td>Product Name:</td><td>QOR-7101</td></tr>"
-                    "<tr><td>Software Version:</td><td>" +
-                    version_ + "</td></tr></table></html>";
-                std::string answer =
-                    "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-                    "\r\nConnection: close\r\n\r\n" + body;
+            int number = connections_.fetch_add(1);
+            if (number >= silent_) {
+                std::string answer = number < silent_ + booting_ ? BootingAnswer() : PageAnswer();
                 send(connection, answer.data(), answer.size(), 0);
             }
             close(connection);
         }
     }
 
+    static std::string BootingAnswer() {
+        return "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n\r\n"
+               "<html><p>Product Name:</p><p>QOR-7101</p><p>Starting, please wait</p></html>";
+    }
+
+    std::string PageAnswer() const {
+        std::string body =
+            "<html><table><tr><td>Product Name:</td><td>QOR-7101</td></tr>"
+            "<tr><td>Software Version:</td><td>" +
+            version_ + "</td></tr></table></html>";
+        return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\nConnection: close\r\n\r\n" + body;
+    }
+
     std::string version_;
     int silent_;
+    int booting_;
     int fd_ = -1;
     std::atomic<int> connections_{0};
 };
@@ -126,11 +138,22 @@ void AnswerWhatComes(Report& report) {
     }).detach();
 }
 
-// VerifyUpgrade in a child with its own network and page server.
-ChildOutcome Verify(int stage, bool handset, const std::string& deviceVersion, int silent, bool server = true) {
+struct DeviceAnswers {
+    std::string version;  // of the device's page
+    int silent = 0;       // connections closed unanswered first
+    int booting = 0;      // then answers without the version
+    bool server = true;   // false: nobody listens at all
+};
+
+// VerifyUpgrade in a child with its own network and page server. The version
+// read before the upgrade is `staleVersion`; by default the image's own, so
+// that a check on anything but a fresh read would pass.
+ChildOutcome Verify(int stage, bool handset, const DeviceAnswers& answers, const char* staleVersion = nullptr) {
     return RunInChild(true, 60, [=](Report& report) {
         PrepareProgram(stage, handset);
-        PageServer* pages = server ? new PageServer(deviceVersion, silent) : nullptr;
+        std::snprintf(upgradeState.deviceInfo.softwareVersion, sizeof upgradeState.deviceInfo.softwareVersion, "%s",
+                      staleVersion != nullptr ? staleVersion : HeaderVersion(StageImage()));
+        PageServer* pages = answers.server ? new PageServer(answers.version, answers.silent, answers.booting) : nullptr;
         AnswerWhatComes(report);
         VerifyUpgrade(LoopbackSession());
         report.Set("returned", "yes");
@@ -141,8 +164,14 @@ ChildOutcome Verify(int stage, bool handset, const std::string& deviceVersion, i
     });
 }
 
+ChildOutcome Verify(int stage, bool handset, const std::string& deviceVersion) {
+    DeviceAnswers answers;
+    answers.version = deviceVersion;
+    return Verify(stage, handset, answers);
+}
+
 TEST(VersionCheck, MatchShowsTheSuccessDialogInTheTargetStage) {
-    ChildOutcome outcome = Verify(Target, false, "2.0.13(SEg)", 0);
+    ChildOutcome outcome = Verify(Target, false, "2.0.13(SEg)");
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.values["returned"], "yes");
     EXPECT_EQ(outcome.values["connecting"], "1");
@@ -153,7 +182,7 @@ TEST(VersionCheck, MatchShowsTheSuccessDialogInTheTargetStage) {
 }
 
 TEST(VersionCheck, MatchInTheTransitionStageShowsNothing) {
-    ChildOutcome outcome = Verify(Transition, false, "2.0.12", 0);
+    ChildOutcome outcome = Verify(Transition, false, "2.0.12");
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.values["returned"], "yes");
     EXPECT_EQ(outcome.values["success"], "0");
@@ -162,7 +191,7 @@ TEST(VersionCheck, MatchInTheTransitionStageShowsNothing) {
 
 TEST(VersionCheck, LetterCaseOrATrailingBlankIsAMismatch) {
     for (const char* version : {"2.0.13(SEG)", "2.0.13(SEg) "}) {
-        ChildOutcome outcome = Verify(Target, false, version, 0);
+        ChildOutcome outcome = Verify(Target, false, version);
         ASSERT_TRUE(outcome.exited);
         EXPECT_EQ(outcome.values["deviceVersion"], version);
         EXPECT_EQ(outcome.values["box"], text::kVersionMismatch) << version;
@@ -171,7 +200,7 @@ TEST(VersionCheck, LetterCaseOrATrailingBlankIsAMismatch) {
 }
 
 TEST(VersionCheck, HandsetModelSkipsTheCheck) {
-    ChildOutcome outcome = Verify(Target, true, "9.9.9", 0);
+    ChildOutcome outcome = Verify(Target, true, "9.9.9");
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.values.count("box"), 0u);
     EXPECT_EQ(outcome.values["success"], "1");
@@ -179,20 +208,47 @@ TEST(VersionCheck, HandsetModelSkipsTheCheck) {
 }
 
 TEST(Requery, ThirdAttemptAnswers) {
-    ChildOutcome outcome = Verify(Target, false, "2.0.13(SEg)", 2);
+    ChildOutcome outcome = Verify(Target, false, {"2.0.13(SEg)", 2, 0, true});
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.values["connecting"], "3");
     EXPECT_EQ(outcome.values["connections"], "3");
     EXPECT_EQ(outcome.values["success"], "1");
 }
 
-TEST(Requery, TenFailedAttemptsReturnWithoutAMessage) {
-    ChildOutcome outcome = Verify(Target, false, "", 0, false);
+TEST(Requery, PagesWithoutTheVersionCountAsFailedAttempts) {
+    ChildOutcome outcome = Verify(Target, false, {"2.0.13(SEg)", 1, 3, true}, "2.0.12");
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["connecting"], "5");
+    EXPECT_EQ(outcome.values.count("box"), 0u) << outcome.values["box"];
+    EXPECT_EQ(outcome.values["success"], "1");
+    EXPECT_EQ(outcome.values["successVersion"], "2.0.13(SEg)");
+}
+
+TEST(Requery, HandsetShowsTheVersionOfThisRequery) {
+    ChildOutcome outcome = Verify(Target, true, {"9.9.9", 0, 2, true}, "1.0.0");
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["connecting"], "3");
+    EXPECT_EQ(outcome.values["successVersion"], "9.9.9");
+}
+
+// The version read before the upgrade equals the image's here: only a fresh
+// read keeps this from passing for a success.
+TEST(Requery, TenPagesWithoutTheVersionAreNoResponse) {
+    ChildOutcome outcome = Verify(Target, false, {"2.0.13(SEg)", 0, 10, true});
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["returned"], "yes");
+    EXPECT_EQ(outcome.values["connecting"], "10");
+    EXPECT_EQ(outcome.values["box"], text::kNoResponse);
+    EXPECT_EQ(outcome.values["success"], "0");
+}
+
+TEST(Requery, TenFailedAttemptsReportNoResponseAndReturn) {
+    ChildOutcome outcome = Verify(Target, false, {"", 0, 0, false});
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.values["returned"], "yes");
     EXPECT_EQ(outcome.values["connecting"], "10");
     EXPECT_EQ(outcome.values["success"], "0");
-    EXPECT_EQ(outcome.values.count("box"), 0u);
+    EXPECT_EQ(outcome.values["box"], text::kNoResponse);
 }
 
 TEST(UpdatingWait, CancelEndsTheRunWithUserAbort) {
