@@ -51,7 +51,9 @@ bool EqualsIgnoringCase(const char* left, const char* right) {
 }
 
 // Finds `name` (with its opening quote) anywhere in `text` and copies what
-// follows up to the next '"' or the end, cut to fit `size` bytes with the NUL.
+// follows up to the next '"', line break or the end, cut to fit `size` bytes
+// with the NUL. A value without its closing quote must not carry the device's
+// line breaks into the Authorization line we send back.
 bool FindQuotedParameter(const char* text, const char* name, char* field, size_t size) {
     const char* start = strstr(text, name);
     if (start == nullptr) {
@@ -59,7 +61,7 @@ bool FindQuotedParameter(const char* text, const char* name, char* field, size_t
     }
     start += strlen(name);
     size_t length = 0;
-    while (start[length] != '\0' && start[length] != '"') {
+    while (start[length] != '\0' && start[length] != '"' && start[length] != '\r' && start[length] != '\n') {
         ++length;
     }
     if (length > size - 1) {

@@ -210,6 +210,21 @@ TEST_F(ChallengeParsing, ParametersComeFromAnywhereInTheAnswer) {
     EXPECT_STREQ("tail", state.nonce);
 }
 
+TEST_F(ChallengeParsing, ValueWithoutClosingQuoteEndsAtTheLineBreak) {
+    ASSERT_TRUE(
+        ParseChallenge("WWW-Authenticate: Digest realm=\"QOR\", nonce=\"abc\r\nContent-Length: 9\r\n\r\n"
+                       "<html>opaque=\"op\nX-Body: 1</html>",
+                       &state));
+    EXPECT_STREQ("abc", state.nonce);
+    EXPECT_STREQ("op", state.opaque);
+    strcpy(state.user, "admin");
+    strcpy(state.password, "pw");
+    strcpy(state.uri, "/admin/advanced");
+    state.nonceCount = 1;
+    std::string line = Compose(state);
+    EXPECT_EQ(line.find_first_of("\r\n"), line.size() - 2) << "one line, ended by its own CR LF";
+}
+
 TEST_F(ChallengeParsing, EmptyOpaqueIsNoOpaque) {
     ASSERT_TRUE(ParseChallenge("WWW-Authenticate: Digest realm=\"r\", nonce=\"n\", opaque=\"\"", &state));
     EXPECT_STREQ("", state.opaque);
