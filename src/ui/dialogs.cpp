@@ -31,10 +31,30 @@ void SetProgressPosition(HWND dialog, int position) {
     SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+namespace {
+
+bool IsEscapeKey(const MSG& msg) {
+    return msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE;
+}
+
+// Modeless dialogs have no dialog keyboard of their own: the key would go to
+// the focused control and be lost, so Esc is turned into Cancel here, as a
+// modal dialog's loop does.
+void SendCancel(HWND dialog) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+}
+
+}  // namespace
+
 bool PumpOneMessage(HWND dialog) {
     MSG msg;
     if (!PeekMessageA(&msg, dialog, 0, 0, PM_REMOVE)) {
         return false;
+    }
+    if (IsEscapeKey(msg)) {
+        SendCancel(dialog);
+        return true;
     }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);

@@ -212,3 +212,43 @@ TEST_F(DialogTest, HandsetAddressDialogShowsTheHandsetHelp) {
     EXPECT_EQ(Result(), 0);
     upgradeState.handsetVariant = 0;
 }
+
+namespace {
+
+std::vector<std::pair<int, LPARAM>> commandsSeen;
+
+INT_PTR CALLBACK RecordCommandsProc(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) {
+        commandsSeen.emplace_back(LOWORD(wParam), lParam);
+        return TRUE;
+    }
+    return message == WM_INITDIALOG;
+}
+
+}  // namespace
+
+// The waiting, upload and connecting dialogs are modeless: their pumps, not a
+// modal loop, must make Esc the Cancel button, one message per call or all.
+TEST_F(DialogTest, EscapeInTheModelessDialogsIsCancelThroughBothPumps) {
+    for (int templateId : {IDD_WAITING, IDD_UPLOAD, IDD_CONNECTING}) {
+        for (bool oneAtATime : {true, false}) {
+            commandsSeen.clear();
+            HWND dialog = ShowModelessDialog(templateId, RecordCommandsProc);
+            ASSERT_NE(dialog, nullptr);
+            headless::PressKey(dialog, VK_RETURN);
+            headless::PressKey(dialog, VK_ESCAPE);
+            if (oneAtATime) {
+                EXPECT_TRUE(PumpOneMessage(dialog));
+                EXPECT_TRUE(commandsSeen.empty()) << templateId << ": Enter is no command";
+                while (PumpOneMessage(dialog)) {
+                }
+            } else {
+                PumpPendingMessages(dialog);
+            }
+            ASSERT_EQ(commandsSeen.size(), 1u) << templateId;
+            EXPECT_EQ(commandsSeen[0].first, IDCANCEL);
+            EXPECT_EQ(commandsSeen[0].second, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+            DestroyWindow(dialog);
+        }
+    }
+}
