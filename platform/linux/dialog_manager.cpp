@@ -9,6 +9,7 @@
 #include "platform/linux/window_registry.h"
 #include "platform/win.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -274,11 +275,19 @@ bool HandleDialogKey(HWND dialog, WPARAM key) {
     }
 }
 
+std::atomic<int> failingTemplate{0};
+
+bool CreationFails(LPCSTR name) {
+    int id = IS_INTRESOURCE(name) ? static_cast<int>(reinterpret_cast<uintptr_t>(name)) : 0;
+    int expected = id;
+    return id != 0 && failingTemplate.compare_exchange_strong(expected, 0);
+}
+
 // Builds the dialog and runs WM_INITDIALOG; null when the template is
 // missing or the procedure destroyed the dialog.
 HWND CreateFromTemplate(LPCSTR name, HWND owner, DLGPROC procedure, LPARAM parameter) {
     DialogTemplate layout;
-    if (!LoadTemplate(name, &layout)) {
+    if (CreationFails(name) || !LoadTemplate(name, &layout)) {
         return nullptr;
     }
     HWND dialog = nullptr;
@@ -441,3 +450,11 @@ BOOL IsDialogMessageA(HWND dialog, MSG* msg) {
     DispatchMessageA(msg);
     return TRUE;
 }
+
+namespace headless {
+
+void FailNextDialog(int templateId) {
+    layer::failingTemplate = templateId;
+}
+
+}  // namespace headless

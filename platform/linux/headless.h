@@ -87,5 +87,11 @@ void SetScreenSize(int width, int height);
 
 // Makes the next WSAStartup fail, as a broken network stack would.
 void FailNextWsaStartup();
+// Makes the next dialog of this template fail to be created, as when the
+// system runs out of window resources: DialogBoxParamA gives -1 and
+// CreateDialogParamA null. 0 clears it.
+void FailNextDialog(int templateId);
+// Makes the next CreateThread fail and give a null handle.
+void FailNextThreadStart();
 
 }  // namespace headless

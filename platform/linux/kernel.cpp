@@ -67,6 +67,7 @@ uint64_t VirtualMilliseconds(const TestClock& clock, uint64_t realNow) {
 }
 
 std::atomic<DWORD> nextThreadId{1};
+std::atomic<bool> failNextThreadStart{false};
 
 std::shared_ptr<ThreadState> StateOf(HANDLE handle) {
     Kernel& kernel = TheKernel();
@@ -98,6 +99,9 @@ void Sleep(DWORD milliseconds) {
 }
 
 HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD, DWORD* threadId) {
+    if (failNextThreadStart.exchange(false)) {
+        return nullptr;
+    }
     auto* handle = new ThreadHandle{std::make_shared<ThreadState>()};
     {
         Kernel& kernel = TheKernel();
@@ -200,6 +204,14 @@ void SetClockRate(uint32_t rate) {
     clock.virtualAtAnchor = VirtualMilliseconds(clock, realNow);
     clock.realAtAnchor = realNow;
     clock.rate = rate < 1 ? 1 : rate;
+}
+
+}  // namespace headless
+
+namespace headless {
+
+void FailNextThreadStart() {
+    failNextThreadStart = true;
 }
 
 }  // namespace headless

@@ -24,6 +24,12 @@ constexpr DWORD kStagePollMs = 10;
     }
 }
 
+// DialogBoxParamA gives -1 when the dialog could not be created: only a
+// positive result is the user's consent.
+bool Accepted(INT_PTR result) {
+    return result > 0;
+}
+
 void WaitForTargetStage() {
     while (upgradeState.stage.load() != Target) {
         Sleep(kStagePollMs);
@@ -48,11 +54,11 @@ void SendUpgradeTrigger(uint16_t port) {
 }
 
 int RunUpgrade() {
-    if (RunModalDialog(IDD_WARNING, WarningDialogProc) == 0) {
+    if (!Accepted(RunModalDialog(IDD_WARNING, WarningDialogProc))) {
         return 0;
     }
     int addressDialog = upgradeState.handsetVariant ? IDD_ADDRESS_HANDSET : IDD_ADDRESS;
-    if (RunModalDialog(addressDialog, AddressDialogProc) == 0 || upgradeState.deviceAddress == 0) {
+    if (!Accepted(RunModalDialog(addressDialog, AddressDialogProc)) || upgradeState.deviceAddress == 0) {
         return 0;
     }
     if (RequestDevicePage(upgradeState.localAddress, upgradeState.deviceAddress, kDevicePage) < 1) {
@@ -61,13 +67,16 @@ int RunUpgrade() {
     }
     DecideStage();
     int confirmDialog = upgradeState.stage.load() == Target ? IDD_CONFIRM_TARGET : IDD_CONFIRM_TRANSITION;
-    if (RunModalDialog(confirmDialog, ConfirmDialogProc) == 0) {
+    if (!Accepted(RunModalDialog(confirmDialog, ConfirmDialogProc))) {
         ReportError(text::kUserAbort, nullptr);
         return 0;
     }
+    // Taken now: the listener may finish the Transition stage while the
+    // first trigger's answer is still on its way.
+    bool twoStages = upgradeState.stage.load() == Transition;
     uint16_t port = StartTftpListener(upgradeState.localAddress);
     SendUpgradeTrigger(port);
-    if (upgradeState.stage.load() == Transition) {
+    if (twoStages) {
         WaitForTargetStage();
         char secondName[kTextFieldSize];
         MakeFileName(secondName, sizeof secondName, Target);

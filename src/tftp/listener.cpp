@@ -51,7 +51,9 @@ uint16_t StartTftpListener(uint32_t localAddress) {
     }
     listener->localAddress = localAddress;
     listener->port = port;
-    CreateThread(nullptr, 0, TftpListenerThread, listener, 0, nullptr);
+    if (CreateThread(nullptr, 0, TftpListenerThread, listener, 0, nullptr) == nullptr) {
+        FailUpgrade(text::kListenerThread);
+    }
     return port;
 }
 

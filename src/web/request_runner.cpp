@@ -44,6 +44,10 @@ bool HasEnded(HANDLE thread) {
 int RunAttempt(DeviceRequest* request, ProgressTicker* ticker) {
     HWND dialog = ShowModelessDialog(request->instance, IDD_CONNECTING, ConnectingDialogProc);
     HANDLE worker = CreateThread(nullptr, 0, DeviceRequestWorker, request, 0, nullptr);
+    if (worker == nullptr) {
+        DestroyWindow(dialog);
+        FailUpgrade(text::kRequestThread);
+    }
     while (!HasEnded(worker)) {
         PumpOneMessage(dialog);
         Sleep(1);

@@ -1,0 +1,235 @@
+// The upgrade sequence on the main thread: what a dialog that cannot be
+// created counts as, and the second trigger when the Transition stage ends
+// before the first trigger's answer. Each run is a child process with its
+// own network, a small device web server on 127.0.0.1:80 and a test thread
+// playing the user.
+#include "platform/linux/headless.h"
+#include "resources/resource_ids.h"
+#include "src/control/image_store.h"
+#include "src/control/upgrade_sequence.h"
+#include "src/control/upgrade_state.h"
+#include "src/tftp/listener.h"
+#include "src/tftp/packets.h"
+#include "src/ui/texts.h"
+#include "tests/tftp/tftp_test_support.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr char kTriggerStart[] = "/admin/upgrade?";
+
+// The device's web server: the page with a version that needs the
+// Transition image, and an answer to each trigger. The first trigger's
+// answer comes only after the listener has (as if) finished the Transition
+// stage, when `lateAnswer` is set.
+class TriggerDevice {
+public:
+    explicit TriggerDevice(bool lateAnswer) : lateAnswer_(lateAnswer) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address;
+        MakeSockAddr(kLoopback, 80, &address);
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(fd_, 8);
+        std::thread([this] { Serve(); }).detach();
+    }
+
+    std::vector<std::string> Triggers() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return triggers_;
+    }
+
+private:
+    void Serve() {
+        for (;;) {
+            int connection = accept(fd_, nullptr, nullptr);
+            if (connection < 0) {
+                return;
+            }
+            std::string path = ReadPath(connection);
+            std::string body;
+            if (path.rfind(kTriggerStart, 0) == 0) {
+                AnswerTrigger(path);
+            } else {
+                body = "<table><tr><td>Software Version:</td><td>2.0.11</td></tr></table>";
+            }
+            std::string answer = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
+            send(connection, answer.data(), answer.size(), 0);
+            close(connection);
+        }
+    }
+
+    static std::string ReadPath(int connection) {
+        std::string text;
+        char chunk[2048];
+        while (text.find("\r\n\r\n") == std::string::npos) {
+            ssize_t received = recv(connection, chunk, sizeof chunk, 0);
+            if (received <= 0) {
+                break;
+            }
+            text.append(chunk, static_cast<size_t>(received));
+        }
+        size_t start = text.find(' ') + 1;
+        return text.substr(start, text.find(' ', start) - start);
+    }
+
+    void AnswerTrigger(const std::string& path) {
+        bool first = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            triggers_.push_back(path);
+            first = triggers_.size() == 1;
+        }
+        if (first && lateAnswer_) {
+            upgradeState.stage.store(Target);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    }
+
+    bool lateAnswer_;
+    int fd_ = -1;
+    std::mutex mutex_;
+    std::vector<std::string> triggers_;
+};
+
+// Plays the user: Continue, the device's address, Upgrade; notes the dialogs
+// and message boxes it meets.
+void PlayTheUser(Report& report) {
+    std::thread([&report] {
+        uint64_t seen = 0;
+        std::string shown;
+        for (;;) {
+            headless::Event event;
+            bool found = headless::WaitForEvent(
+                seen, 20000,
+                [](const headless::Event& candidate) {
+                    return candidate.kind == headless::EventKind::MessageBoxShown ||
+                           candidate.kind == headless::EventKind::DialogShown;
+                },
+                &event);
+            if (!found) {
+                return;
+            }
+            seen = event.sequence;
+            if (event.kind == headless::EventKind::MessageBoxShown) {
+                report.Set("box", event.text);
+                headless::AnswerMessageBox(event.window, IDOK);
+                continue;
+            }
+            shown += (shown.empty() ? "" : " ") + std::to_string(event.templateId);
+            report.Set("shown", shown);
+            if (event.templateId == IDD_ADDRESS) {
+                headless::TypeText(event.window, IDC_DEVICE_ADDRESS, "127.0.0.1");
+            }
+            if (event.templateId != IDD_CONNECTING && event.templateId != IDD_WAITING) {
+                headless::PressButton(event.window, IDOK);
+            }
+        }
+    }).detach();
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string WithoutFileName(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+// RunUpgrade in a child, with the given dialog failing to be created.
+ChildOutcome RunSequence(int failingDialog, bool lateTriggerAnswer, bool failFirstThread = false) {
+    return RunInChild(true, 60, [=](Report& report) {
+        if (failFirstThread) {
+            headless::FailNextThreadStart();
+        }
+        upgradeState.instance = GetModuleHandleA(nullptr);
+        LoadFirmwareImages();
+        IdentifyProduct();
+        upgradeState.localAddresses[0] = kLoopback;
+        headless::FailNextDialog(failingDialog);
+        TriggerDevice* device = new TriggerDevice(lateTriggerAnswer);
+        PlayTheUser(report);
+        std::thread([&report] { report.Set("returned", RunUpgrade()); }).detach();
+        std::vector<std::string> triggers;
+        for (int waited = 0;
+             waited < 5000 && triggers.size() < 2 && report.Text().find("returned") == std::string::npos;
+             waited += 10) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            triggers = device->Triggers();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        triggers = device->Triggers();
+        report.Set("triggers", static_cast<long long>(triggers.size()));
+        for (size_t i = 0; i < triggers.size(); ++i) {
+            report.Set("trigger" + std::to_string(i + 1), triggers[i]);
+        }
+    });
+}
+
+TEST(Sequence, WarningThatCannotBeCreatedEndsTheRunSilently) {
+    ChildOutcome outcome = RunSequence(IDD_WARNING, false);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["returned"], "0");
+    EXPECT_EQ(outcome.values.count("shown"), 0u) << outcome.values["shown"];
+    EXPECT_EQ(outcome.values.count("box"), 0u);
+    EXPECT_EQ(outcome.values["triggers"], "0");
+}
+
+TEST(Sequence, ConfirmThatCannotBeCreatedIsDeclined) {
+    ChildOutcome outcome = RunSequence(IDD_CONFIRM_TRANSITION, false);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["returned"], "0");
+    EXPECT_EQ(outcome.values["shown"], "139 101 105");
+    EXPECT_EQ(outcome.values["box"], text::kUserAbort);
+    EXPECT_EQ(outcome.values["triggers"], "0");
+}
+
+// The listener sets Target while the first trigger's answer is still on its
+// way: the two stages chosen before it still get their second trigger.
+TEST(Sequence, TransitionEndingBeforeTheFirstTriggerAnswerStillGetsTheSecondTrigger) {
+    ChildOutcome outcome = RunSequence(0, true);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["shown"].rfind("139 101 105 304 ", 0), 0u) << outcome.values["shown"];
+    EXPECT_EQ(outcome.values["triggers"], "2");
+    std::string first = outcome.values["trigger1"];
+    std::string second = outcome.values["trigger2"];
+    EXPECT_TRUE(EndsWith(first, ".bi0")) << first;
+    EXPECT_TRUE(EndsWith(second, ".bi1")) << second;
+    EXPECT_EQ(WithoutFileName(first), WithoutFileName(second)) << "same address and port";
+}
+
+TEST(ThreadStart, RequestWorkerThatCannotStartEndsTheRunWithAMessage) {
+    ChildOutcome outcome = RunSequence(0, false, true);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["box"], text::kRequestThread);
+    EXPECT_EQ(outcome.values["exit"], "0");
+    EXPECT_EQ(outcome.values.count("returned"), 0u);
+}
+
+TEST(ThreadStart, ListenerThreadThatCannotStartEndsTheRunWithAMessage) {
+    ChildOutcome outcome = RunInChild(true, 30, [](Report& report) {
+        upgradeState.instance = GetModuleHandleA(nullptr);
+        PlayTheUser(report);
+        headless::FailNextThreadStart();
+        report.Set("port", StartTftpListener(kLoopback));
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["box"], text::kListenerThread);
+    EXPECT_EQ(outcome.values["exit"], "0");
+    EXPECT_EQ(outcome.values.count("port"), 0u);
+    EXPECT_EQ(outcome.values.count("shown"), 0u);
+}
+
+}  // namespace
