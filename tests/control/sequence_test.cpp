@@ -11,7 +11,8 @@
 #include "src/tftp/listener.h"
 #include "src/tftp/packets.h"
 #include "src/ui/texts.h"
-#include "tests/tftp/tftp_test_support.h"
+#include "tests/support/processes.h"
+#include "tests/support/sockets.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
