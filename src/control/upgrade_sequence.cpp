@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr char kDevicePage[] = "/admin/advanced";
 constexpr DWORD kStagePollMs = 10;
 
 [[noreturn]] void WaitForListenerToEnd() {

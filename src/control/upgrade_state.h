@@ -34,19 +34,27 @@ struct FirmwareImage {
     uint8_t header[kHeaderSize];
 };
 
+// Who writes each field, on which thread and when. "Start-up" is WinMain on
+// the main thread before any other thread exists; fields written then are
+// only read afterwards. A request worker's writes reach the thread that ran
+// the request (the main thread, or the listener thread after a restart) when
+// that thread has seen the worker end; requests never overlap.
 struct UpgradeState {
-    HINSTANCE instance;
-    std::atomic<int32_t> stage;  // Transition -> Target, written by the listener while the main thread polls
-    uint32_t deviceAddress;      // IPv4 addresses are host order, first octet most significant
-    char deviceAddressText[64];
-    uint32_t localAddresses[kLocalAddressCount];
-    uint32_t localAddress;
-    char displayName[32];
-    int32_t handsetVariant;
-    DeviceInfo deviceInfo;
-    FirmwareImage transitionImage;
-    FirmwareImage targetImage;
-    char httpBuffer[kHttpBufferSize];
+    HINSTANCE instance;          // start-up
+    std::atomic<int32_t> stage;  // Transition at start; Target from the main thread's version decision
+                                 // (before the listener exists) or from the listener thread after the
+                                 // Transition stage, while the main thread polls it
+    uint32_t deviceAddress;      // main thread, address dialog, before any request; host order, first octet
+                                 // most significant (so every IPv4 address here)
+    char deviceAddressText[64];  // main thread, address dialog; read by the listener for its titles
+    uint32_t localAddresses[kLocalAddressCount];  // start-up
+    uint32_t localAddress;             // start-up, then the main thread's address dialog, before the listener
+    char displayName[32];              // start-up (product identification)
+    int32_t handsetVariant;            // start-up (product identification)
+    DeviceInfo deviceInfo;             // the request worker of each page query (the answer's fields)
+    FirmwareImage transitionImage;     // start-up (image store)
+    FirmwareImage targetImage;         // start-up (image store)
+    char httpBuffer[kHttpBufferSize];  // the request worker of the current attempt: request, then answer
 };
 
 extern UpgradeState upgradeState;

@@ -1,8 +1,6 @@
 // Transition first, or straight to Target, from the device's software version.
 #include "src/control/version_decision.h"
 
-#include "src/control/upgrade_state.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +9,9 @@ namespace {
 
 constexpr int kVersionComponents = 3;
 
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // strtoul with base 0 as a 32-bit unsigned long has it: "-" negates, and a
 // magnitude beyond 32 bits reads as 4294967295.
@@ -47,16 +47,25 @@ int32_t VersionNumber(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-void DecideStage() {
-    const char* device = upgradeState.deviceInfo.softwareVersion;
-    if (strstr(device, "(NT") != nullptr) {
-        return;
+int CompareVersions(const char* a, const char* b) {
+    int32_t first = VersionNumber(a);
+    int32_t second = VersionNumber(b);
+    return first < second ? -1 : (first > second ? 1 : 0);
+}
+
+// A "(NT" marker, an older number, or the same number with "(SE)" means the
+// Transition image first.
+Stage ChooseStage(const char* deviceVersion, const char* transitionVersion) {
+    if (strstr(deviceVersion, "(NT") != nullptr) {
+        return Transition;
     }
-    int32_t deviceNumber = VersionNumber(device);
-    int32_t transitionNumber = VersionNumber(HeaderVersion(upgradeState.transitionImage));
-    bool newer = deviceNumber > transitionNumber;
-    bool sameWithoutSe = deviceNumber == transitionNumber && strstr(device, "(SE)") == nullptr;
-    if (newer || sameWithoutSe) {
+    int order = CompareVersions(deviceVersion, transitionVersion);
+    bool sameWithoutSe = order == 0 && strstr(deviceVersion, "(SE)") == nullptr;
+    return order > 0 || sameWithoutSe ? Target : Transition;
+}
+
+void DecideStage() {
+    if (ChooseStage(upgradeState.deviceInfo.softwareVersion, HeaderVersion(upgradeState.transitionImage)) == Target) {
         upgradeState.stage.store(Target);
     }
 }

@@ -17,7 +17,6 @@ namespace {
 
 constexpr DWORD kTickWrap = 1u << 27;
 constexpr DWORD kTickPauseMs = 32;
-constexpr char kDevicePage[] = "/admin/advanced";
 
 // A device still booting may answer with a page of another kind: only an
 // answer with the version label is the device's own page.

@@ -17,9 +17,13 @@ constexpr size_t kAddressTextMax = 15;  // "255.255.255.255"
 constexpr int kAddressFields = 4;
 constexpr int kAddressTextRead = 63;
 
-bool IsAddressCharacter(char c) { return (c >= '0' && c <= '9') || c == '.' || c == '*'; }
+bool IsAddressCharacter(char c) {
+    return (c >= '0' && c <= '9') || c == '.' || c == '*';
+}
 
-bool IsSeparator(char c) { return c == '.' || c == '*'; }
+bool IsSeparator(char c) {
+    return c == '.' || c == '*';
+}
 
 // atoi over one field of digits, wrapping as 32-bit arithmetic does; leaves
 // the cursor on the separator or NUL after it.
@@ -42,9 +46,8 @@ void FillLocalAddressList(HWND dialog) {
 
 void InitializeAddressDialog(HWND dialog) {
     FillLocalAddressList(dialog);
+    SetUpgradeTitle(dialog);
     char buffer[80];
-    snprintf(buffer, sizeof buffer, text::kUpgradeTitle, upgradeState.displayName);
-    SetWindowTextA(dialog, buffer);
     SetDlgItemTextA(dialog, IDC_TOP_TEXT, text::kAddressHeading);
     SetDlgItemTextA(dialog, IDC_ADDRESS_HELP,
                     upgradeState.handsetVariant == 1 ? text::kHandsetAddressHelp : text::kAdapterAddressHelp);

@@ -84,6 +84,19 @@ HWND ShowModelessDialog(int templateId, DLGPROC procedure) {
     return ShowModelessDialog(upgradeState.instance, templateId, procedure);
 }
 
+void SetUpgradeTitle(HWND dialog) {
+    char title[80];
+    snprintf(title, sizeof title, text::kUpgradeTitle, upgradeState.displayName);
+    SetWindowTextA(dialog, title);
+}
+
+void EndUpgradeOnCancel(HWND dialog, UINT message, WPARAM wParam) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
+        DestroyWindow(dialog);
+        FailUpgrade(text::kUserAbort);
+    }
+}
+
 namespace {
 
 // Command 1 accepts and 2 declines; everything else is not ours.
@@ -98,12 +111,6 @@ INT_PTR EndOnOkOrCancel(HWND dialog, WPARAM wParam) {
         default:
             return FALSE;
     }
-}
-
-void SetUpgradeTitle(HWND dialog) {
-    char title[80];
-    snprintf(title, sizeof title, text::kUpgradeTitle, upgradeState.displayName);
-    SetWindowTextA(dialog, title);
 }
 
 void FillDeviceInfo(HWND dialog) {
@@ -160,17 +167,10 @@ INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
 }
 
 INT_PTR CALLBACK UploadDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-        case WM_INITDIALOG:
-            CenterWindow(dialog);
-            return TRUE;
-        case WM_COMMAND:
-            if (LOWORD(wParam) != IDCANCEL) {
-                return FALSE;
-            }
-            DestroyWindow(dialog);
-            FailUpgrade(text::kUserAbort);
-        default:
-            return FALSE;
+    if (message == WM_INITDIALOG) {
+        CenterWindow(dialog);
+        return TRUE;
     }
+    EndUpgradeOnCancel(dialog, message, wParam);
+    return FALSE;
 }

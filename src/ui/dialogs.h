@@ -26,6 +26,12 @@ INT_PTR RunModalDialog(int templateId, DLGPROC procedure);
 HWND ShowModelessDialog(HINSTANCE instance, int templateId, DLGPROC procedure);
 HWND ShowModelessDialog(int templateId, DLGPROC procedure);
 
+// The "<product> Firmware Upgrade" title of the warning and address dialogs.
+void SetUpgradeTitle(HWND dialog);
+// Cancel in a modeless dialog (connecting, waiting, upload) ends the upgrade
+// with "user abort"; returns for every other message.
+void EndUpgradeOnCancel(HWND dialog, UINT message, WPARAM wParam);
+
 INT_PTR CALLBACK WarningDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ConfirmDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Waiting dialog 114 and upload dialog 110: Cancel ends the upgrade.

@@ -5,18 +5,23 @@
 #include <cstddef>
 #include <cstdint>
 
+// The authentication state kept between requests. Requests never overlap:
+// the request worker of an attempt writes the challenge's fields and the
+// count; the thread that runs the request (main thread, or the listener
+// thread after a restart) reads them, and writes the credentials, only
+// while no worker runs, between attempts.
 struct DigestState {
-    uint32_t nonceCount;
-    char previousNonce[128];
-    char nonce[128];
-    char cnonce[128];
-    char user[128];
-    char password[128];
-    char realm[128];
-    char qop[16];
-    char algorithm[16];
-    char uri[128];
-    char opaque[128];
+    uint32_t nonceCount;      // worker: 0 on a new nonce (challenge), +1 per request with credentials
+    char previousNonce[128];  // worker, challenge: the last new nonce
+    char nonce[128];          // worker, challenge
+    char cnonce[128];         // worker, challenge: a fresh client nonce each time
+    char user[128];           // requesting thread, password dialog
+    char password[128];       // requesting thread, password dialog; empty: send no Authorization line
+    char realm[128];          // worker, challenge
+    char qop[16];             // worker, challenge (empty when absent)
+    char algorithm[16];       // worker, challenge (empty when absent)
+    char uri[128];            // worker, each request with credentials: the path as sent
+    char opaque[128];         // worker, challenge (empty when absent)
 };
 
 extern DigestState digestState;

@@ -114,10 +114,7 @@ INT_PTR CALLBACK ConnectingDialogProc(HWND dialog, UINT message, WPARAM wParam, 
         SetProgressRange(dialog, kProgressMaximum);
         return TRUE;
     }
-    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
-        DestroyWindow(dialog);
-        FailUpgrade(text::kUserAbort);
-    }
+    EndUpgradeOnCancel(dialog, message, wParam);
     return FALSE;
 }
 

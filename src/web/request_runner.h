@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// The device's information page, read before the upgrade and after each restart.
+inline constexpr char kDevicePage[] = "/admin/advanced";
+
 struct DeviceRequest {
     HINSTANCE instance;
     uint32_t localAddress;

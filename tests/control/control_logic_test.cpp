@@ -124,19 +124,46 @@ TEST(VersionNumber, OverflowReadsAsAllOnesAndWraps) {
     EXPECT_EQ(static_cast<uint32_t>(VersionNumber("4294967296.5")), 4294967295u * 100u + 5u);
 }
 
-TEST(DecideStage, ComparesWithTheTransitionVersion) {
+TEST(VersionNumber, ComparesAsSigned32BitNumbers) {
+    EXPECT_EQ(CompareVersions("2.0.13(SEg)", "2.0.12"), 1);
+    EXPECT_EQ(CompareVersions("2.0.12(SE)", "2.0.12"), 0);
+    EXPECT_EQ(CompareVersions("3.1", "2.0.12"), -1);
+    EXPECT_EQ(CompareVersions("2.0.100", "2.1.0"), 0);
+    EXPECT_EQ(CompareVersions("3000000000", "2.0.12"), -1) << "above 2^31 the number is negative";
+    EXPECT_EQ(CompareVersions("-1", ""), -1);
+}
+
+TEST(ChooseStage, ComparesWithTheTransitionVersion) {
+    const char* transition = "2.0.12";
+    EXPECT_EQ(ChooseStage("2.0.13(SEg)", transition), Target);
+    EXPECT_EQ(ChooseStage("2.0.12", transition), Target);
+    EXPECT_EQ(ChooseStage("2.0.12(SE)", transition), Transition);
+    EXPECT_EQ(ChooseStage("2.0.12 (SE) x", transition), Transition);
+    EXPECT_EQ(ChooseStage("2.0.12(se)", transition), Target);
+    EXPECT_EQ(ChooseStage("2.0.13(SE)", transition), Target) << "the marker counts only at equal numbers";
+    EXPECT_EQ(ChooseStage("2.0.11", transition), Transition);
+    EXPECT_EQ(ChooseStage("3.1", transition), Transition);
+    EXPECT_EQ(ChooseStage("", transition), Transition);
+    EXPECT_EQ(ChooseStage("9.9.99(NT", transition), Transition);
+    EXPECT_EQ(ChooseStage("x(NTy 2.0.13", transition), Transition);
+    EXPECT_EQ(ChooseStage("9.9.99(nt", transition), Target);
+    EXPECT_EQ(ChooseStage("2.0.010", transition), Transition);
+    EXPECT_EQ(ChooseStage("2-0-13", transition), Target);
+    EXPECT_EQ(ChooseStage("3000000000", transition), Transition);
+    EXPECT_EQ(ChooseStage("2.0.13", "2.0.13(SE)"), Target);
+}
+
+// The decision reads the device's version and the embedded Transition image,
+// and only ever moves the stage to Target.
+TEST(DecideStage, SetsTheSharedStageFromThePageAndTheImage) {
     upgradeState.instance = GetModuleHandleA(nullptr);
     LoadFirmwareImages();
-    EXPECT_EQ(DecidedStage("2.0.13(SEg)"), Target);
     EXPECT_EQ(DecidedStage("2.0.12"), Target);
     EXPECT_EQ(DecidedStage("2.0.12(SE)"), Transition);
-    EXPECT_EQ(DecidedStage("2.0.12(se)"), Target);
-    EXPECT_EQ(DecidedStage("2.0.11"), Transition);
-    EXPECT_EQ(DecidedStage("3.1"), Transition);
-    EXPECT_EQ(DecidedStage(""), Transition);
-    EXPECT_EQ(DecidedStage("9.9.99(NT"), Transition);
-    EXPECT_EQ(DecidedStage("x(NTy 2.0.13"), Transition);
-    EXPECT_EQ(DecidedStage("2.0.010"), Transition);
+    SetDeviceVersion("2.0.11");
+    upgradeState.stage.store(Target);
+    DecideStage();
+    EXPECT_EQ(upgradeState.stage.load(), Target);
 }
 
 TEST(TriggerPath, NamesTheListenerAndTheFile) {
