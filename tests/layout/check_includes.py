@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""The portability rule, checked: a file of the program includes only the C++
+standard library, its own headers, and the operating system through
+"platform/win.h" alone; it never asks which platform it is on.
+
+    check_includes.py SRC_DIR
+
+Prints one line per breach and exits 1 when there is any, 0 otherwise."""
+import os
+import re
+import sys
+
+STANDARD = set("""
+algorithm any array atomic bitset cassert cctype cerrno cfenv cfloat charconv chrono cinttypes climits
+clocale cmath codecvt complex condition_variable csetjmp csignal cstdarg cstddef cstdint cstdio cstdlib
+cstring ctime cuchar cwchar cwctype deque exception execution filesystem forward_list fstream functional
+future initializer_list iomanip ios iosfwd iostream istream iterator limits list locale map memory
+memory_resource mutex new numeric optional ostream queue random ratio regex scoped_allocator set
+shared_mutex sstream stack stdexcept streambuf string string_view system_error thread tuple type_traits
+typeindex typeinfo unordered_map unordered_set utility valarray variant vector
+""".split())
+OWN_PREFIXES = ("src/", "resources/")
+OS_DOOR = "platform/win.h"
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+PLATFORM_TEST = re.compile(r'^\s*#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|WIN32|__linux__|__unix__|__APPLE__|_MSC_VER|__MINGW32__)\b')
+
+
+def breaches(path):
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for number, line in enumerate(f, 1):
+            include = INCLUDE.match(line)
+            if include:
+                quote, name = include.groups()
+                if quote == "<" and name not in STANDARD:
+                    yield number, "<%s> is not the C++ standard library; the OS comes through \"%s\"" % (name, OS_DOOR)
+                elif quote == '"' and name != OS_DOOR and not name.startswith(OWN_PREFIXES):
+                    yield number, "\"%s\" is neither the program's own header nor \"%s\"" % (name, OS_DOOR)
+            elif PLATFORM_TEST.match(line):
+                yield number, "asks which platform it is on; only platform/ may"
+
+
+def main():
+    if len(sys.argv) != 2 or not os.path.isdir(sys.argv[1]):
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    top = sys.argv[1]
+    found = 0
+    checked = 0
+    for folder, _, files in sorted(os.walk(top)):
+        for name in sorted(files):
+            if not name.endswith((".h", ".cpp")):
+                continue
+            checked += 1
+            path = os.path.join(folder, name)
+            for number, why in breaches(path):
+                print("%s:%d: %s" % (os.path.relpath(path, top), number, why))
+                found += 1
+    print("%d files checked, %d breaches" % (checked, found))
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
