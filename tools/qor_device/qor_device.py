@@ -391,6 +391,10 @@ class TftpFetch:
             self.record["acks_dropped"] += 1
             self.log("tftp: ACK %d dropped (drop-ack)" % block)
             return
+        if self.args.acks_up_to is not None and block > self.args.acks_up_to:
+            self.record["acks_dropped"] += 1
+            self.log("tftp: ACK %d dropped (acks-up-to)" % block)
+            return
         if self.args.drop_ack_fraction and self.rng.random() < self.args.drop_ack_fraction:
             self.record["acks_dropped"] += 1
             self.log("tftp: ACK %d dropped (drop-ack-fraction)" % block)
@@ -571,6 +575,7 @@ class Device:
         self.mode = "refuse" if args.unreachable == "refuse" else (
             "drop" if args.unreachable == "drop" else "up")
         self.busy = False
+        self.booting_left = 0
         self.state = State(args.state_file, {
             "pid": os.getpid(), "started": False, "address": args.address, "http_port": args.http_port,
             "up": False, "mode": self.mode, "software_version": self.software_version,
@@ -611,6 +616,11 @@ class Device:
                 refusal = self.authorize(path, headers, request)
                 if refusal:
                     return 401, refusal
+            if path == "/admin/advanced" and self.booting_left > 0:
+                self.booting_left -= 1
+                return 503, self.answer(503, "Service Unavailable",
+                                        "<html><body>%s is starting, please wait</body></html>"
+                                        % self.args.product_name)
             if path == "/admin/advanced":
                 return 200, self.answer(200, "OK", self.page())
             if path.startswith("/admin/upgrade?"):
@@ -719,6 +729,7 @@ class Device:
         with self.lock:
             self.software_version = version
             self.busy = False
+            self.booting_left = self.args.booting_pages
             if self.digest:
                 self.digest.new_nonce()
         record["back_at"] = time.time()
@@ -807,6 +818,8 @@ def parse_args(argv):
     f.add_argument("--drop-ack-fraction", type=float, default=0.0,
                    help="drop this fraction of ACKs (with --seed)")
     f.add_argument("--seed", type=int, default=1)
+    f.add_argument("--acks-up-to", type=int, default=None, metavar="BLOCK",
+                   help="ACK blocks up to BLOCK, then none: the transfer stalls halfway")
     f.add_argument("--duplicate-acks", action="store_true", help="send every ACK twice")
     f.add_argument("--ack-from-other-port", action="store_true",
                    help="send ACKs from a port other than the read request's")
@@ -814,6 +827,8 @@ def parse_args(argv):
     f.add_argument("--never-fetch", action="store_true", help="accept the trigger, never fetch")
     f.add_argument("--never-return", action="store_true",
                    help="stay away for ever after the last block")
+    f.add_argument("--booting-pages", type=int, default=0, metavar="N",
+                   help="after the restart, answer the first N page requests with a 503 without the version")
     f.add_argument("--return-version", default="",
                    help="come back with this version instead of the image's")
     f.add_argument("--http10", action="store_true", help="answer with HTTP/1.0 status lines")
