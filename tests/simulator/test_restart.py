@@ -52,6 +52,13 @@ class Restart(unittest.TestCase):
         self.assertEqual(code, "200")
         self.assertIn(b"<td>2.0.13(SEg)</td>", body)
 
+    def test_clock_rate_shortens_the_restart_alike(self):
+        device = self.upgrade("--restart-delay", "10", "--clock-rate", "10")
+        back = device.wait_for(lambda s: s["up"], 5, "the way back")
+        away = back["restarts"][0]["back_at"] - back["restarts"][0]["away_at"]
+        self.assertGreaterEqual(away, 0.9)
+        self.assertLess(away, 2.5)
+
     def test_old_nonce_after_the_restart_is_stale(self):
         device = self.upgrade("--restart-delay", "0.5", "--password", "pw", "--keep-nonce",
                               password="pw")
