@@ -9,14 +9,10 @@
 #include "src/control/upgrade_sequence.h"
 #include "src/control/upgrade_state.h"
 #include "src/tftp/listener.h"
-#include "src/tftp/packets.h"
 #include "src/ui/texts.h"
+#include "tests/support/http_server.h"
 #include "tests/support/processes.h"
 #include "tests/support/sockets.h"
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -36,16 +32,10 @@ constexpr char kTriggerStart[] = "/admin/upgrade?";
 // stage, when `lateAnswer` is set.
 class TriggerDevice {
 public:
-    explicit TriggerDevice(bool lateAnswer) : lateAnswer_(lateAnswer) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address;
-        MakeSockAddr(kLoopback, 80, &address);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(fd_, 8);
-        std::thread([this] { Serve(); }).detach();
-    }
+    explicit TriggerDevice(bool lateAnswer)
+        : lateAnswer_(lateAnswer),
+          server_(
+              kLoopback, [this](const ReceivedRequest& request) { return Answer(request); }, 80) {}
 
     std::vector<std::string> Triggers() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -53,37 +43,16 @@ public:
     }
 
 private:
-    void Serve() {
-        for (;;) {
-            int connection = accept(fd_, nullptr, nullptr);
-            if (connection < 0) {
-                return;
-            }
-            std::string path = ReadPath(connection);
-            std::string body;
-            if (path.rfind(kTriggerStart, 0) == 0) {
-                AnswerTrigger(path);
-            } else {
-                body = "<table><tr><td>Software Version:</td><td>2.0.11</td></tr></table>";
-            }
-            std::string answer = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
-            send(connection, answer.data(), answer.size(), 0);
-            close(connection);
+    std::string Answer(const ReceivedRequest& request) {
+        size_t start = request.text.find(' ') + 1;
+        std::string path = request.text.substr(start, request.text.find(' ', start) - start);
+        std::string body;
+        if (path.rfind(kTriggerStart, 0) == 0) {
+            AnswerTrigger(path);
+        } else {
+            body = "<table><tr><td>Software Version:</td><td>2.0.11</td></tr></table>";
         }
-    }
-
-    static std::string ReadPath(int connection) {
-        std::string text;
-        char chunk[2048];
-        while (text.find("\r\n\r\n") == std::string::npos) {
-            ssize_t received = recv(connection, chunk, sizeof chunk, 0);
-            if (received <= 0) {
-                break;
-            }
-            text.append(chunk, static_cast<size_t>(received));
-        }
-        size_t start = text.find(' ') + 1;
-        return text.substr(start, text.find(' ', start) - start);
+        return "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
     }
 
     void AnswerTrigger(const std::string& path) {
@@ -100,9 +69,9 @@ private:
     }
 
     bool lateAnswer_;
-    int fd_ = -1;
     std::mutex mutex_;
     std::vector<std::string> triggers_;
+    LoopbackHttpServer server_;  // last: it answers as soon as it is made
 };
 
 // Plays the user: Continue, the device's address, Upgrade; notes the dialogs

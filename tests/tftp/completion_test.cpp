@@ -9,80 +9,53 @@
 #include "src/tftp/listener.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/texts.h"
+#include "tests/support/http_server.h"
 #include "tests/tftp/tftp_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
 namespace {
 
+struct DeviceAnswers {
+    std::string version;  // of the device's page
+    int silent = 0;       // connections closed unanswered first
+    int booting = 0;      // then answers without the version
+    bool server = true;   // false: nobody listens at all
+};
+
+std::string BootingAnswer() {
+    return "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n\r\n"
+           "<html><p>Product Name:</p><p>QOR-7101</p><p>Starting, please wait</p></html>";
+}
+
+std::string PageAnswer(const std::string& version) {
+    std::string body =
+        "<html><table><tr><td>Product Name:</td><td>QOR-7101</td></tr>"
+        "<tr><td>Software Version:</td><td>" +
+        version + "</td></tr></table></html>";
+    return HttpAnswer("HTTP/1.1 200 OK", "Content-Type: text/html\r\n", body);
+}
+
 // The device's web server on 127.0.0.1:80: the first `silent` connections
 // are closed unanswered, the next `booting` get a page without the version,
 // as while the device starts, the others get the page with `version`.
-class PageServer {
-public:
-    PageServer(const std::string& version, int silent, int booting)
-        : version_(version), silent_(silent), booting_(booting) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address;
-        MakeSockAddr(kLoopback, 80, &address);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(fd_, 8);
-        std::thread([this] { Serve(); }).detach();
-    }
-    int Connections() const { return connections_.load(); }
-
-private:
-    void Serve() {
-        for (;;) {
-            int connection = accept(fd_, nullptr, nullptr);
-            if (connection < 0) {
-                return;
-            }
-            char request[4096];
-            std::string text;
-            while (text.find("\r\n\r\n") == std::string::npos) {
-                ssize_t received = recv(connection, request, sizeof request, 0);
-                if (received <= 0) {
-                    break;
-                }
-                text.append(request, static_cast<size_t>(received));
-            }
-            int number = connections_.fetch_add(1);
-            if (number >= silent_) {
-                std::string answer = number < silent_ + booting_ ? BootingAnswer() : PageAnswer();
-                send(connection, answer.data(), answer.size(), 0);
-            }
-            close(connection);
+LoopbackHttpServer* StartPageServer(const DeviceAnswers& answers) {
+    auto served = std::make_shared<std::atomic<int>>(0);
+    auto answer = [answers, served](const ReceivedRequest&) -> std::string {
+        int number = served->fetch_add(1);
+        if (number < answers.silent) {
+            return "";
         }
-    }
-
-    static std::string BootingAnswer() {
-        return "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n\r\n"
-               "<html><p>Product Name:</p><p>QOR-7101</p><p>Starting, please wait</p></html>";
-    }
-
-    std::string PageAnswer() const {
-        std::string body =
-            "<html><table><tr><td>Product Name:</td><td>QOR-7101</td></tr>"
-            "<tr><td>Software Version:</td><td>" +
-            version_ + "</td></tr></table></html>";
-        return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-               "\r\nConnection: close\r\n\r\n" + body;
-    }
-
-    std::string version_;
-    int silent_;
-    int booting_;
-    int fd_ = -1;
-    std::atomic<int> connections_{0};
-};
+        return number < answers.silent + answers.booting ? BootingAnswer() : PageAnswer(answers.version);
+    };
+    return new LoopbackHttpServer(kLoopback, answer, 80);
+}
 
 void PrepareProgram(int stage, bool handset) {
     upgradeState.instance = GetModuleHandleA(nullptr);
@@ -138,13 +111,6 @@ void AnswerWhatComes(Report& report) {
     }).detach();
 }
 
-struct DeviceAnswers {
-    std::string version;  // of the device's page
-    int silent = 0;       // connections closed unanswered first
-    int booting = 0;      // then answers without the version
-    bool server = true;   // false: nobody listens at all
-};
-
 // VerifyUpgrade in a child with its own network and page server. The version
 // read before the upgrade is `staleVersion`; by default the image's own, so
 // that a check on anything but a fresh read would pass.
@@ -153,13 +119,13 @@ ChildOutcome Verify(int stage, bool handset, const DeviceAnswers& answers, const
         PrepareProgram(stage, handset);
         std::snprintf(upgradeState.deviceInfo.softwareVersion, sizeof upgradeState.deviceInfo.softwareVersion, "%s",
                       staleVersion != nullptr ? staleVersion : HeaderVersion(StageImage()));
-        PageServer* pages = answers.server ? new PageServer(answers.version, answers.silent, answers.booting) : nullptr;
+        LoopbackHttpServer* pages = answers.server ? StartPageServer(answers) : nullptr;
         AnswerWhatComes(report);
         VerifyUpgrade(LoopbackSession());
         report.Set("returned", "yes");
         report.Set("connecting", CountShown(IDD_CONNECTING));
         report.Set("success", CountShown(IDD_SUCCESS));
-        report.Set("connections", pages != nullptr ? pages->Connections() : 0);
+        report.Set("connections", pages != nullptr ? static_cast<long long>(pages->Requests().size()) : 0);
         report.Set("deviceVersion", upgradeState.deviceInfo.softwareVersion);
     });
 }
