@@ -142,6 +142,9 @@ start_device() {
     rm -rf "$out/received" "$out/device-state.json" "$out/device.log"
     local address=${QOR_DEVICE_ADDRS%% *}
     eval "set -- $device_line"
+    # A native run on a fast clock (QOR_CLOCK_RATE, see native_runner.cpp):
+    # the device restarts at the same pace.
+    [ "$backend" != native ] || set -- --clock-rate "${QOR_CLOCK_RATE:-1}" "$@"
     python3 "$top/tools/qor_device/qor_device.py" "$address" --log "$out/device.log" \
         --state-file "$out/device-state.json" --save-dir "$out/received" "$@" &
     device_pid=$!
