@@ -149,16 +149,12 @@ INT_PTR CALLBACK AddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
             InitializeAddressDialog(dialog);
             return FALSE;
         case WM_COMMAND:
-            switch (LOWORD(wParam)) {
-                case IDOK:
-                    AcceptAddress(dialog);
-                    return TRUE;
-                case IDCANCEL:
-                    EndDialog(dialog, 0);
-                    return TRUE;
-                default:
-                    return FALSE;
+            // OK ends the dialog only for a valid address.
+            if (LOWORD(wParam) == IDOK) {
+                AcceptAddress(dialog);
+                return TRUE;
             }
+            return EndOnOkOrCancel(dialog, wParam);
         default:
             return FALSE;
     }

@@ -97,9 +97,6 @@ void EndUpgradeOnCancel(HWND dialog, UINT message, WPARAM wParam) {
     }
 }
 
-namespace {
-
-// Command 1 accepts and 2 declines; everything else is not ours.
 INT_PTR EndOnOkOrCancel(HWND dialog, WPARAM wParam) {
     switch (LOWORD(wParam)) {
         case IDOK:
@@ -112,6 +109,8 @@ INT_PTR EndOnOkOrCancel(HWND dialog, WPARAM wParam) {
             return FALSE;
     }
 }
+
+namespace {
 
 void FillDeviceInfo(HWND dialog) {
     const DeviceInfo& info = upgradeState.deviceInfo;

@@ -26,6 +26,9 @@ INT_PTR RunModalDialog(int templateId, DLGPROC procedure);
 HWND ShowModelessDialog(HINSTANCE instance, int templateId, DLGPROC procedure);
 HWND ShowModelessDialog(int templateId, DLGPROC procedure);
 
+// A modal dialog's commands: 1 ends it with 1, 2 with 0; anything else is
+// not handled (FALSE).
+INT_PTR EndOnOkOrCancel(HWND dialog, WPARAM wParam);
 // The "<product> Firmware Upgrade" title of the warning and address dialogs.
 void SetUpgradeTitle(HWND dialog);
 // Cancel in a modeless dialog (connecting, waiting, upload) ends the upgrade
