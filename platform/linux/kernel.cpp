@@ -4,6 +4,7 @@
 #include "platform/linux/headless.h"
 #include "platform/linux/window_registry.h"
 
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,6 +26,9 @@ struct ThreadState {
     std::condition_variable ended;
     bool running = true;
     DWORD exitCode = STILL_ACTIVE;
+    // Readable once the thread has ended, for message waits.
+    int endSignal = eventfd(0, EFD_CLOEXEC);
+    ~ThreadState() { close(endSignal); }
 };
 
 struct ThreadHandle {
@@ -84,10 +88,22 @@ void RunThread(const std::shared_ptr<ThreadState>& state, LPTHREAD_START_ROUTINE
     std::lock_guard<std::mutex> lock(state->mutex);
     state->exitCode = result;
     state->running = false;
+    uint64_t one = 1;
+    ssize_t written = write(state->endSignal, &one, sizeof one);
+    static_cast<void>(written);  // a full counter is still readable
     state->ended.notify_all();
 }
 
 }  // namespace
+
+namespace layer {
+
+int DuplicateThreadEndSignal(HANDLE thread) {
+    std::shared_ptr<ThreadState> state = StateOf(thread);
+    return state == nullptr ? -1 : dup(state->endSignal);
+}
+
+}  // namespace layer
 
 HMODULE GetModuleHandleA(LPCSTR name) {
     // Only the executable itself is a module here.

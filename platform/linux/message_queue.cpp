@@ -3,6 +3,9 @@
 
 #include "platform/linux/window_registry.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <deque>
 #include <map>
 
@@ -13,6 +16,34 @@ namespace {
 std::map<std::thread::id, std::deque<MSG>>& Queues() {
     static std::map<std::thread::id, std::deque<MSG>> queues;
     return queues;
+}
+
+// Raised by a post, lowered when the thread looks at its queue.
+struct QueueWake {
+    int descriptor = -1;
+    bool raised = false;
+};
+
+std::map<std::thread::id, QueueWake>& Wakes() {
+    static std::map<std::thread::id, QueueWake> wakes;
+    return wakes;
+}
+
+void Raise(QueueWake* wake) {
+    if (wake->descriptor >= 0 && !wake->raised) {
+        uint64_t one = 1;
+        ssize_t written = write(wake->descriptor, &one, sizeof one);
+        wake->raised = written == sizeof one;
+    }
+}
+
+void Lower(std::thread::id thread) {
+    auto found = Wakes().find(thread);
+    if (found != Wakes().end() && found->second.raised) {
+        uint64_t count = 0;
+        ssize_t drained = read(found->second.descriptor, &count, sizeof count);
+        found->second.raised = drained != sizeof count;
+    }
 }
 
 bool Accepts(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
@@ -26,10 +57,27 @@ bool Accepts(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
 
 void PostToThread(std::thread::id thread, const MSG& msg) {
     Queues()[thread].push_back(msg);
+    auto wake = Wakes().find(thread);
+    if (wake != Wakes().end()) {
+        Raise(&wake->second);
+    }
     Changed().notify_all();
 }
 
+int MessageWakeDescriptor(std::thread::id thread) {
+    QueueWake& wake = Wakes()[thread];
+    if (wake.descriptor < 0) {
+        wake.descriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        auto queue = Queues().find(thread);
+        if (queue != Queues().end() && !queue->second.empty()) {
+            Raise(&wake);
+        }
+    }
+    return wake.descriptor;
+}
+
 bool TakeMessage(std::thread::id thread, HWND window, UINT filterMin, UINT filterMax, bool remove, MSG* msg) {
+    Lower(thread);
     auto found = Queues().find(thread);
     if (found == Queues().end()) {
         return false;

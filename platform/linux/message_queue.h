@@ -16,5 +16,9 @@ void PostToThread(std::thread::id thread, const MSG& msg);
 bool TakeMessage(std::thread::id thread, HWND window, UINT filterMin, UINT filterMax, bool remove, MSG* msg);
 // Drops the queued messages of a window that is being destroyed.
 void DropMessagesFor(HWND window);
+// A descriptor that turns readable when a message is posted to `thread`
+// after its last look at its queue (a peek or a get), as a message wait
+// sees new input.
+int MessageWakeDescriptor(std::thread::id thread);
 
 }  // namespace layer

@@ -239,6 +239,17 @@ LPVOID LockResource(HGLOBAL data);
 DWORD timeGetTime();
 UINT timeBeginPeriod(UINT period);
 
+union LARGE_INTEGER {
+    int64_t QuadPart;
+};
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+
+// A wait on thread handles and socket events that also ends when a message
+// arrives in the calling thread's queue (any wake mask counts as QS_ALLINPUT).
+#define QS_ALLINPUT 0x04FF
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
+
 // ---- user32 and comctl32 ---------------------------------------------------
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
@@ -297,3 +308,13 @@ int WSACleanup();
 int WSAGetLastError();
 int closesocket(SOCKET socket);
 int ioctlsocket(SOCKET socket, long command, unsigned long* argument);
+
+// Socket events (Winsock 2): an event stands signalled while its socket has a
+// datagram to read; only FD_READ is known.
+using WSAEVENT = HANDLE;
+#define WSA_INVALID_EVENT ((WSAEVENT) nullptr)
+#define FD_READ 0x01
+WSAEVENT WSACreateEvent();
+BOOL WSACloseEvent(WSAEVENT event);
+BOOL WSAResetEvent(WSAEVENT event);
+int WSAEventSelect(SOCKET socket, WSAEVENT event, long networkEvents);

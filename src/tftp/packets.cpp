@@ -64,20 +64,34 @@ int ReceiveDatagram(SOCKET udpSocket, uint8_t* packet, sockaddr_in* sender) {
                                      reinterpret_cast<sockaddr*>(sender), &senderLength));
 }
 
-bool PauseUntilDatagram(SOCKET udpSocket) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(udpSocket, &readable);
-    timeval limit;
-    limit.tv_sec = 0;
-    limit.tv_usec = 1000;
-    int ready = select(static_cast<int>(udpSocket) + 1, &readable, nullptr, nullptr, &limit);
-    if (ready > 0) {
-        return true;
+DatagramWatch WatchForDatagrams(SOCKET udpSocket) {
+    DatagramWatch watch = {udpSocket, WSACreateEvent()};
+    WSAEventSelect(udpSocket, watch.event, FD_READ);
+    return watch;
+}
+
+void StopWatching(DatagramWatch* watch) {
+    WSAEventSelect(watch->udpSocket, watch->event, 0);
+    WSACloseEvent(watch->event);
+    watch->event = WSA_INVALID_EVENT;
+}
+
+void PauseUntilDatagramOrMessage(DatagramWatch* watch, DWORD milliseconds) {
+    DWORD woken = MsgWaitForMultipleObjects(1, &watch->event, FALSE, milliseconds, QS_ALLINPUT);
+    // The event stays set until reset; the receive that follows reads what set it.
+    if (woken == WAIT_OBJECT_0) {
+        WSAResetEvent(watch->event);
     }
-    // An interrupted wait may have been short: a counted pause lasts 1 ms at least.
-    if (ready < 0) {
-        Sleep(1);
-    }
-    return false;
+}
+
+uint64_t MicrosecondsNow() {
+    static const int64_t perSecond = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return frequency.QuadPart;
+    }();
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return static_cast<uint64_t>(count.QuadPart / perSecond * 1000000 +
+                                 count.QuadPart % perSecond * 1000000 / perSecond);
 }

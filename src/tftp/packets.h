@@ -24,9 +24,20 @@ void SplitSockAddr(const sockaddr_in& address, uint32_t* outAddress, uint16_t* o
 // One receive on a non-blocking socket into `packet` with the length 1024:
 // the byte count, or 0 or less when no datagram was read.
 int ReceiveDatagram(SOCKET udpSocket, uint8_t* packet, sockaddr_in* sender);
-// The pause between empty receives, cut short when a datagram arrives: true
-// when the socket became readable, false after a full 1 ms.
-bool PauseUntilDatagram(SOCKET udpSocket);
+
+// A socket watched for datagrams, so that a pause ends when one arrives.
+struct DatagramWatch {
+    SOCKET udpSocket;
+    WSAEVENT event;
+};
+// Selects the socket's read event (the socket stays non-blocking).
+DatagramWatch WatchForDatagrams(SOCKET udpSocket);
+void StopWatching(DatagramWatch* watch);
+// Sleeps until a datagram arrives on the watched socket, a window message
+// arrives for the calling thread, or `milliseconds` pass.
+void PauseUntilDatagramOrMessage(DatagramWatch* watch, DWORD milliseconds);
+// Microseconds on a clock that never goes back.
+uint64_t MicrosecondsNow();
 
 // Builds the option acknowledgement for `imageSize`; returns its length.
 size_t BuildOack(uint8_t* packet, uint32_t imageSize);

@@ -24,8 +24,9 @@ struct TftpSession {
     HWND uploadDialog;
 };
 
-// A silent cycle is 100 polls without an accepted ACK; the 30th in a row ends
+// A poll lasts 1 ms at least; a silent cycle is 100 polls without an accepted ACK; the 30th in a row ends
 // the transfer, after 29 retransmissions of the packet in flight.
+constexpr uint64_t kPollMicroseconds = 1000;
 constexpr int kPollsPerCycle = 100;
 constexpr int kSilentCyclesToGiveUp = 30;
 
@@ -43,15 +44,38 @@ enum class DatagramVerdict { Ignored, Dropped, Accepted };
 // What a counted poll leads to.
 enum class PollVerdict { KeepWaiting, Retransmit, GiveUp };
 
+// What the transfer loop reaches the world through: the clock, the pause,
+// the socket and dialog 110. The session passes its socket and dialog; tests
+// pass a scripted network on a fake clock.
+struct TransferOps {
+    void* context;
+    // Microseconds on a clock that never goes back.
+    uint64_t (*now)(void* context);
+    // One datagram into `packet` (1024 bytes) with its sender: the byte
+    // count, or 0 or less when none was read.
+    int (*receive)(void* context, uint8_t* packet, sockaddr_in* sender);
+    void (*send)(void* context, const uint8_t* packet, size_t length, const sockaddr_in& destination);
+    // Sleeps until a datagram or a window message may be waiting, or
+    // `microseconds` pass.
+    void (*pause)(void* context, uint64_t microseconds);
+    // Takes at most one pending message of the upload dialog.
+    void (*pumpOne)(void* context);
+    // Brings the dialog's bar and title up to the session's counts.
+    void (*showProgress)(void* context, const TftpSession& session);
+};
+
 int RunTftpSession(SOCKET udpSocket, uint32_t localAddress, uint16_t localPort, uint32_t peerAddress, uint16_t peerPort,
                    const char* fileName);
 // Sets the sizes for an image of `imageSize` bytes.
 void PrepareTransfer(TftpSession* session, uint32_t imageSize);
 void ServeImage(TftpSession* session);
-// The transfer loop on the session's socket, with dialog 110 shown: true when
+// The transfer on the session's socket, with dialog 110 shown: true when
 // every block was acknowledged, false when the client fell silent.
 bool TransferImage(TftpSession* session, const uint8_t* image);
+// The transfer loop itself, through `ops`.
+bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& ops);
 
+bool IsFromPeer(const TftpSession& session, const sockaddr_in& sender);
 DatagramVerdict ExamineDatagram(const TftpSession& session, const uint8_t* packet, int length,
                                 const sockaddr_in& sender);
 // Books an accepted ACK; true when it was the last block's.
@@ -60,6 +84,6 @@ bool AcceptAck(TftpSession* session, TransferProgress* progress);
 void AdvanceToNextBlock(TftpSession* session, TransferProgress* progress, const uint8_t* image);
 PollVerdict CountPoll(TransferProgress* progress);
 
-void SendOack(SOCKET udpSocket, uint8_t* packet, const sockaddr_in& destination, uint32_t imageSize);
-void SendDataBlock(SOCKET udpSocket, uint8_t* packet, const uint8_t* payload, uint32_t payloadSize, uint32_t block,
-                   const sockaddr_in& destination);
+void SendOack(const TransferOps& ops, uint8_t* packet, const sockaddr_in& destination, uint32_t imageSize);
+void SendDataBlock(const TransferOps& ops, uint8_t* packet, const uint8_t* payload, uint32_t payloadSize,
+                   uint32_t block, const sockaddr_in& destination);

@@ -1,10 +1,12 @@
-// Arbitrary datagrams to the listener's request check and to the session's
-// decisions, with the image and every datagram in buffers of their exact
-// size so that the sanitizers see any read past them.
+// Arbitrary datagrams at arbitrary moments to the listener's request check
+// and to the whole transfer loop on a fake clock, with the image and every
+// datagram in buffers of their exact size so that the sanitizers see any read
+// past them.
 #include "src/control/upgrade_state.h"
 #include "src/tftp/listener.h"
 #include "src/tftp/session.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -22,7 +24,8 @@ void Check(bool condition) {
 }
 
 // Input: 2 bytes of image size (0..4095), then datagrams, each as one byte
-// of sender choice, two bytes of length (up to 1024) and the bytes.
+// of sender choice, two bytes of delay in microseconds after the previous
+// one, two bytes of length (up to 1024) and the bytes.
 struct Reader {
     const uint8_t* data;
     size_t size;
@@ -45,56 +48,115 @@ sockaddr_in SenderFor(uint8_t choice) {
     return sender;
 }
 
-void CheckInvariants(const TftpSession& session, const TransferProgress& progress, const uint8_t* image) {
+// The transfer loop's world: the input's datagrams on a fake clock that
+// moves only in pauses; every packet sent is checked against the image.
+struct FuzzWorld {
+    Reader* input;
+    const TftpSession* session;
+    const uint8_t* image;
+    uint64_t now;
+    uint64_t nextArrival;
+    bool pending;
+    uint8_t choice;
+    std::vector<uint8_t> datagram;
+
+    // Reads the next datagram of the input, due after its delay.
+    void Schedule() {
+        const uint8_t* choiceByte = nullptr;
+        const uint8_t* delay = nullptr;
+        const uint8_t* length = nullptr;
+        const uint8_t* bytes = nullptr;
+        pending = false;
+        if (!input->Take(1, &choiceByte) || !input->Take(2, &delay) || !input->Take(2, &length)) {
+            return;
+        }
+        size_t datagramSize = GetU16BE(length) % (kTftpPacketSize + 1);
+        if (!input->Take(datagramSize, &bytes)) {
+            return;
+        }
+        choice = *choiceByte;
+        datagram.assign(bytes, bytes + datagramSize);
+        nextArrival = now + GetU16BE(delay);
+        pending = true;
+    }
+};
+
+uint64_t FuzzNow(void* context) {
+    return static_cast<FuzzWorld*>(context)->now;
+}
+
+int FuzzReceive(void* context, uint8_t* packet, sockaddr_in* sender) {
+    auto* world = static_cast<FuzzWorld*>(context);
+    if (!world->pending || world->nextArrival > world->now) {
+        return -1;
+    }
+    // The exact size, so that the sanitizers see any read past the datagram.
+    IsExpectedReadRequest(world->datagram.data(), static_cast<int>(world->datagram.size()));
+    if (!world->datagram.empty()) {
+        ExamineDatagram(*world->session, world->datagram.data(), static_cast<int>(world->datagram.size()),
+                        SenderFor(world->choice));
+    }
+    int length = static_cast<int>(world->datagram.size());
+    std::copy(world->datagram.begin(), world->datagram.end(), packet);
+    *sender = SenderFor(world->choice);
+    world->Schedule();
+    return length;
+}
+
+void FuzzSend(void* context, const uint8_t* packet, size_t length, const sockaddr_in& destination) {
+    auto* world = static_cast<FuzzWorld*>(context);
+    const TftpSession& session = *world->session;
+    uint32_t address = 0;
+    uint16_t port = 0;
+    SplitSockAddr(destination, &address, &port);
+    Check(address == kPeer && port == kPeerPort);
+    if (session.nextBlock == 0) {
+        Check(GetU16BE(packet) == kTftpOack);
+        return;
+    }
+    Check(GetU16BE(packet) == kTftpData && GetU16BE(packet + 2) == (session.nextBlock & 0xffff));
+    Check(length == session.sentSize + 4);
+    size_t offset = static_cast<size_t>(session.nextBlock - 1) * kTftpBlockSize;
+    Check(offset + session.sentSize <= session.imageSize);
+    Check(std::memcmp(packet + 4, world->image + offset, session.sentSize) == 0);
+}
+
+void FuzzPause(void* context, uint64_t microseconds) {
+    auto* world = static_cast<FuzzWorld*>(context);
+    uint64_t until = world->now + microseconds;
+    if (world->pending && world->nextArrival < until) {
+        until = world->nextArrival > world->now ? world->nextArrival : world->now;
+    }
+    world->now = until;
+}
+
+void FuzzPumpOne(void*) {}
+
+void FuzzShowProgress(void* context, const TftpSession& session) {
+    Check(&session == static_cast<FuzzWorld*>(context)->session);
     Check(session.nextBlock <= session.blockCount + 1);
     Check(session.bytesAcked <= session.imageSize);
-    Check(session.sentSize <= kTftpBlockSize);
-    Check(progress.polls >= 0 && progress.polls < kPollsPerCycle);
-    Check(progress.silentCycles < kSilentCyclesToGiveUp);
-    if (session.nextBlock > 0 && session.nextBlock <= session.blockCount) {
-        Check(progress.imageCursor + session.sentSize <= image + session.imageSize);
-    }
 }
 
 void RunSession(Reader* input, uint32_t imageSize) {
+    // The image in a buffer of its exact size, so that the sanitizers see any read past it.
     uint8_t* image = static_cast<uint8_t*>(std::malloc(imageSize == 0 ? 1 : imageSize));
-    std::memset(image, 0x5a, imageSize);
+    for (uint32_t i = 0; i < imageSize; ++i) {
+        image[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
+    }
     TftpSession session;
     std::memset(&session, 0, sizeof session);
     session.peerAddress = kPeer;
     session.peerPort = kPeerPort;
     PrepareTransfer(&session, imageSize);
-    TransferProgress progress = {image, 0, 0};
-    uint8_t packet[kTftpPacketSize];
-    const uint8_t* choice = nullptr;
-    const uint8_t* length = nullptr;
-    const uint8_t* bytes = nullptr;
-    while (input->Take(1, &choice) && input->Take(2, &length)) {
-        size_t datagramSize = GetU16BE(length) % (kTftpPacketSize + 1);
-        if (!input->Take(datagramSize, &bytes)) {
-            break;
-        }
-        std::vector<uint8_t> datagram(bytes, bytes + datagramSize);
-        IsExpectedReadRequest(datagram.data(), static_cast<int>(datagram.size()));
-        DatagramVerdict verdict =
-            datagramSize == 0
-                ? DatagramVerdict::Ignored
-                : ExamineDatagram(session, datagram.data(), static_cast<int>(datagram.size()), SenderFor(*choice));
-        if (verdict == DatagramVerdict::Accepted) {
-            Check(datagramSize >= 4 && GetU16BE(datagram.data()) == kTftpAck);
-            if (AcceptAck(&session, &progress)) {
-                Check(session.bytesAcked == session.imageSize);
-                break;
-            }
-            AdvanceToNextBlock(&session, &progress, image);
-            BuildDataBlock(packet, progress.imageCursor, session.sentSize, session.nextBlock);
-        } else if (verdict == DatagramVerdict::Ignored) {
-            if (CountPoll(&progress) == PollVerdict::GiveUp) {
-                break;
-            }
-        }
-        CheckInvariants(session, progress, image);
-    }
+    FuzzWorld world = {input, &session, image, 0, 0, false, 0, {}};
+    world.Schedule();
+    TransferOps ops = {&world, FuzzNow, FuzzReceive, FuzzSend, FuzzPause, FuzzPumpOne, FuzzShowProgress};
+    bool complete = RunTransfer(&session, image, ops);
+    Check(complete == (session.nextBlock == session.blockCount + 1));
+    Check(!complete || session.bytesAcked == session.imageSize);
+    // A give-up comes 30 silent cycles of 100 polls of 1 ms after the last accepted ACK at the soonest.
+    Check(complete || world.now >= 3000000);
     std::free(image);
 }
 

@@ -319,4 +319,45 @@ TEST_F(SessionTest, StreamOfStrangersDatagramsStillEndsInTheGiveUp) {
     EXPECT_LT(run.seconds, 8.0);
 }
 
+// The client acknowledged the OACK and then repeats that ACK some ten
+// thousand times a second: block 1 still goes out again after about 100 ms
+// of silence from block 1's ACK, and the give-up comes within 5 s.
+TEST_F(SessionTest, StreamOfStaleAcksStillGetsTheRetransmissionsAndTheGiveUp) {
+    std::vector<uint8_t> image = ImageOf(5000);
+    UdpPeer server;
+    UdpPeer peer;
+    std::atomic<bool> done{false};
+    std::vector<Arrival> arrivals;
+    std::thread client([&] {
+        std::vector<uint8_t> packet;
+        peer.Receive(&packet, 2000);  // OACK
+        peer.SendTo(server.Port(), AckPacket(0));
+        while (!done.load()) {
+            for (int i = 0; i < 10; ++i) {
+                peer.SendTo(server.Port(), AckPacket(0));
+            }
+            while (peer.Receive(&packet, 0)) {
+                arrivals.push_back({SecondsNow(), packet});
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    });
+    SessionRun run = Serve(image, server, peer.Port());
+    done.store(true);
+    client.join();
+
+    EXPECT_FALSE(run.complete);
+    EXPECT_EQ(run.session.nextBlock, 1u);
+    EXPECT_GE(run.seconds, 3.0);
+    EXPECT_LT(run.seconds, 5.0);
+    ASSERT_GE(arrivals.size(), 2u);
+    double firstGap = arrivals[1].at - arrivals[0].at;
+    EXPECT_GE(firstGap, 0.095);
+    EXPECT_LT(firstGap, 0.6);
+    RecordProperty("first_retransmission_ms", static_cast<int>(firstGap * 1000));
+    RecordProperty("give_up_ms", static_cast<int>(run.seconds * 1000));
+    std::printf("stale ACKs: first retransmission after %.1f ms, give-up after %.2f s, %zu copies of block 1\n",
+                firstGap * 1000, run.seconds, arrivals.size());
+}
+
 }  // namespace

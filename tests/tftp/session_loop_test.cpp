@@ -1,0 +1,275 @@
+// The transfer loop on a fake clock with scripted datagrams: the timing of
+// retransmissions and the give-up under silence and under every kind of
+// datagram stream, in milliseconds of real time.
+#include "src/tftp/session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kPeer = 0xC0000214;  // 192.0.2.20
+constexpr uint16_t kPeerPort = 2070;
+constexpr uint64_t kMs = 1000;
+constexpr uint64_t kSecond = 1000 * kMs;
+
+sockaddr_in From(uint32_t address, uint16_t port) {
+    sockaddr_in sender;
+    MakeSockAddr(address, port, &sender);
+    return sender;
+}
+
+std::vector<uint8_t> Ack(uint32_t block) {
+    std::vector<uint8_t> packet(4);
+    PutU16BE(packet.data(), kTftpAck);
+    PutU16BE(packet.data() + 2, block);
+    return packet;
+}
+
+struct Datagram {
+    uint64_t at;
+    std::vector<uint8_t> bytes;
+    sockaddr_in from;
+};
+
+// Datagrams every `period` from `start` until `end`.
+struct Stream {
+    uint64_t next;
+    uint64_t period;
+    uint64_t end;
+    std::vector<uint8_t> bytes;
+    sockaddr_in from;
+};
+
+// A network and a clock that move only when the loop pauses: a pause ends
+// at its time or at the next datagram's arrival, whichever comes first.
+struct FakeWorld {
+    uint64_t now = 0;
+    std::vector<Datagram> inbox;
+    std::vector<Stream> streams;
+    std::vector<Datagram> sent;
+    std::vector<uint64_t> pumps;
+    // Called for every packet sent, to answer it.
+    std::function<void(FakeWorld&, const std::vector<uint8_t>&)> peer;
+
+    void Deliver(uint64_t delay, std::vector<uint8_t> bytes, sockaddr_in from = From(kPeer, kPeerPort)) {
+        inbox.push_back({now + delay, std::move(bytes), from});
+    }
+    uint64_t NextArrival() const {
+        uint64_t next = UINT64_MAX;
+        for (const Datagram& datagram : inbox) {
+            next = std::min(next, datagram.at);
+        }
+        for (const Stream& stream : streams) {
+            if (stream.next < stream.end) {
+                next = std::min(next, stream.next);
+            }
+        }
+        return next;
+    }
+    int Receive(uint8_t* packet, sockaddr_in* sender) {
+        for (Stream& stream : streams) {
+            if (stream.next <= now && stream.next < stream.end) {
+                stream.next += stream.period;
+                return Copy(stream.bytes, stream.from, packet, sender);
+            }
+        }
+        auto due = std::min_element(inbox.begin(), inbox.end(),
+                                    [](const Datagram& a, const Datagram& b) { return a.at < b.at; });
+        if (due == inbox.end() || due->at > now) {
+            return -1;
+        }
+        Datagram datagram = *due;
+        inbox.erase(due);
+        return Copy(datagram.bytes, datagram.from, packet, sender);
+    }
+    static int Copy(const std::vector<uint8_t>& bytes, const sockaddr_in& from, uint8_t* packet, sockaddr_in* sender) {
+        std::copy(bytes.begin(), bytes.end(), packet);
+        *sender = from;
+        return static_cast<int>(bytes.size());
+    }
+
+    TransferOps Ops() {
+        TransferOps ops;
+        ops.context = this;
+        ops.now = [](void* context) { return static_cast<FakeWorld*>(context)->now; };
+        ops.receive = [](void* context, uint8_t* packet, sockaddr_in* sender) {
+            return static_cast<FakeWorld*>(context)->Receive(packet, sender);
+        };
+        ops.send = [](void* context, const uint8_t* packet, size_t length, const sockaddr_in&) {
+            auto* world = static_cast<FakeWorld*>(context);
+            std::vector<uint8_t> bytes(packet, packet + length);
+            world->sent.push_back({world->now, bytes, {}});
+            if (world->peer) {
+                world->peer(*world, bytes);
+            }
+        };
+        ops.pause = [](void* context, uint64_t microseconds) {
+            auto* world = static_cast<FakeWorld*>(context);
+            world->now = std::max(world->now, std::min(world->now + microseconds, world->NextArrival()));
+        };
+        ops.pumpOne = [](void* context) {
+            auto* world = static_cast<FakeWorld*>(context);
+            world->pumps.push_back(world->now);
+        };
+        ops.showProgress = [](void*, const TftpSession&) {};
+        return ops;
+    }
+};
+
+struct LoopRun {
+    bool complete = false;
+    TftpSession session;
+    std::vector<uint8_t> image;
+};
+
+LoopRun RunLoop(FakeWorld* world, size_t imageSize) {
+    LoopRun run;
+    run.image.resize(imageSize);
+    for (size_t i = 0; i < imageSize; ++i) {
+        run.image[i] = static_cast<uint8_t>(i * 7 + (i >> 9));
+    }
+    std::memset(&run.session, 0, sizeof run.session);
+    run.session.peerAddress = kPeer;
+    run.session.peerPort = kPeerPort;
+    PrepareTransfer(&run.session, static_cast<uint32_t>(imageSize));
+    run.complete = RunTransfer(&run.session, run.image.data(), world->Ops());
+    return run;
+}
+
+// Times at which the packet of `opcode` and `block` went out.
+std::vector<uint64_t> SendTimes(const FakeWorld& world, uint16_t opcode, uint32_t block = 0) {
+    std::vector<uint64_t> times;
+    for (const Datagram& datagram : world.sent) {
+        uint16_t sentOpcode = GetU16BE(datagram.bytes.data());
+        if (sentOpcode == opcode && (opcode == kTftpOack || GetU16BE(datagram.bytes.data() + 2) == block)) {
+            times.push_back(datagram.at);
+        }
+    }
+    return times;
+}
+
+// A well-behaved client: ACK n 30 µs after DATA n (ACK 0 after the OACK).
+void Acknowledge(FakeWorld& world, const std::vector<uint8_t>& packet) {
+    uint16_t opcode = GetU16BE(packet.data());
+    world.Deliver(30, Ack(opcode == kTftpOack ? 0 : GetU16BE(packet.data() + 2)));
+}
+
+// Retransmissions of one packet: 29 copies after the first, each after a
+// silent cycle of 100 polls of at least 1 ms, and the give-up at the 30th
+// cycle; a stream of datagrams may cut pauses short but never the cycle.
+void ExpectCyclesOfAtLeast100Ms(const std::vector<uint64_t>& times, uint64_t givenUpAt) {
+    ASSERT_EQ(times.size(), 30u);
+    for (size_t i = 1; i < times.size(); ++i) {
+        EXPECT_GE(times[i] - times[i - 1], 100 * kMs) << "gap before copy " << i;
+        EXPECT_LE(times[i] - times[i - 1], 102 * kMs) << "gap before copy " << i;
+    }
+    EXPECT_GE(givenUpAt - times.front(), 3 * kSecond);
+    EXPECT_LE(givenUpAt - times.front(), 5 * kSecond);
+}
+
+TEST(TransferLoop, WholeImageWithoutAPauseBetweenBlocks) {
+    FakeWorld world;
+    world.peer = Acknowledge;
+    LoopRun run = RunLoop(&world, 737532);
+
+    EXPECT_TRUE(run.complete);
+    EXPECT_EQ(run.session.bytesAcked, 737532u);
+    ASSERT_EQ(world.sent.size(), 1442u);  // the OACK and 1441 blocks, each once
+    std::vector<uint8_t> received;
+    for (size_t i = 1; i < world.sent.size(); ++i) {
+        EXPECT_EQ(GetU16BE(world.sent[i].bytes.data() + 2), i % 65536);
+        received.insert(received.end(), world.sent[i].bytes.begin() + 4, world.sent[i].bytes.end());
+    }
+    EXPECT_TRUE(received == run.image);
+    // One round trip of 30 µs a block: no poll pause ever came between them.
+    EXPECT_EQ(world.now, 1442 * 30u);
+}
+
+TEST(TransferLoop, SilentClientGetsTheOackEvery100MsAndTheGiveUpAt3s) {
+    FakeWorld world;
+    LoopRun run = RunLoop(&world, 5000);
+
+    EXPECT_FALSE(run.complete);
+    std::vector<uint64_t> oacks = SendTimes(world, kTftpOack);
+    ExpectCyclesOfAtLeast100Ms(oacks, world.now);
+    EXPECT_EQ(world.now, 3000 * kMs);  // counted polls of exactly 1 ms on a clock that only moves in pauses
+}
+
+// The client acknowledged the OACK, then repeats that ACK faster than one a
+// millisecond: block 1 must still go out again every 100 ms.
+TEST(TransferLoop, StreamOfStaleAcksHoldsOffNeitherRetransmissionNorGiveUp) {
+    FakeWorld world;
+    world.Deliver(50, Ack(0));
+    world.streams.push_back({200, 83, 20 * kSecond, Ack(0), From(kPeer, kPeerPort)});
+    LoopRun run = RunLoop(&world, 5000);
+
+    EXPECT_FALSE(run.complete);
+    EXPECT_EQ(run.session.nextBlock, 1u);
+    ExpectCyclesOfAtLeast100Ms(SendTimes(world, kTftpData, 1), world.now);
+}
+
+// Datagrams of a stranger, empty ones included, cut pauses short but are no
+// polls of their own: the cycles keep their length whatever their pace.
+TEST(TransferLoop, StrangersStreamsCountNeitherTooFastNorNever) {
+    struct Case {
+        const char* name;
+        uint64_t period;
+        std::vector<uint8_t> bytes;
+        sockaddr_in from;
+    };
+    const Case cases[] = {
+        {"empty datagrams from the client's own port", 500, {}, From(kPeer, kPeerPort)},
+        {"empty datagrams from another port", 97, {}, From(kPeer, kPeerPort + 1)},
+        {"ACKs from another address, slower than a poll", 1700, Ack(1), From(kPeer + 1, kPeerPort)},
+        {"ACKs from another address, faster than a poll", 700, Ack(1), From(kPeer + 1, kPeerPort)},
+        {"ERRORs from the client", 400, {0, 5, 0, 0, 0}, From(kPeer, kPeerPort)},
+    };
+    for (const Case& streamCase : cases) {
+        FakeWorld world;
+        world.Deliver(50, Ack(0));
+        world.streams.push_back({100, streamCase.period, 20 * kSecond, streamCase.bytes, streamCase.from});
+        LoopRun run = RunLoop(&world, 5000);
+
+        EXPECT_FALSE(run.complete) << streamCase.name;
+        SCOPED_TRACE(streamCase.name);
+        ExpectCyclesOfAtLeast100Ms(SendTimes(world, kTftpData, 1), world.now);
+    }
+}
+
+// Under a stream the loop never pauses long, yet the dialog's messages are
+// taken at least once a poll, so its Cancel acts at once.
+TEST(TransferLoop, DialogIsPumpedEveryPollUnderAFlood) {
+    FakeWorld world;
+    world.Deliver(50, Ack(0));
+    world.streams.push_back({100, 40, 20 * kSecond, Ack(0), From(kPeer, kPeerPort)});
+    world.streams.push_back({120, 60, 20 * kSecond, {9, 9}, From(kPeer + 1, 9)});
+    RunLoop(&world, 5000);
+
+    ASSERT_FALSE(world.pumps.empty());
+    uint64_t longestGap = 0;
+    for (size_t i = 1; i < world.pumps.size(); ++i) {
+        longestGap = std::max(longestGap, world.pumps[i] - world.pumps[i - 1]);
+    }
+    EXPECT_LE(longestGap, 2 * kMs);
+}
+
+// An ACK at the end of a cycle's last poll starts both counts again: the
+// block after it gets its own full 30 cycles.
+TEST(TransferLoop, AcceptedAckStartsTheCyclesAgain) {
+    FakeWorld world;
+    world.Deliver(2950 * kMs, Ack(0));
+    LoopRun run = RunLoop(&world, 5000);
+
+    EXPECT_FALSE(run.complete);
+    std::vector<uint64_t> blocks = SendTimes(world, kTftpData, 1);
+    ExpectCyclesOfAtLeast100Ms(blocks, world.now);
+    EXPECT_EQ(blocks.front(), 2950 * kMs);
+    EXPECT_EQ(SendTimes(world, kTftpOack).size(), 30u);  // the 30th cycle was not reached
+}
+
+}  // namespace
