@@ -240,4 +240,85 @@ TEST(ListenerStages, GivenUpTransitionSessionStillLeadsToTheTargetStage) {
     EXPECT_EQ(outcome.values["exit"], "0");
 }
 
+size_t CountOccurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+struct StageEnd {
+    std::vector<std::string> deviceOptions;
+    const char* box;
+};
+
+// A Transition stage that ends in a mismatch or in ten re-queries without an
+// answer: the report, then the stage is Target and the second waiting dialog
+// shows, its bar started again from 0 and not from where the first one was.
+TEST(ListenerStages, TransitionEndingInAMismatchOrNoAnswerStillLeadsToTheTargetStage) {
+    const StageEnd ends[] = {{{"--restart-delay", "1", "--return-version", "9.9.9"}, text::kVersionMismatch},
+                             {{"--never-return"}, text::kNoResponse}};
+    for (const StageEnd& end : ends) {
+        std::vector<std::string> options = end.deviceOptions;
+        ChildOutcome outcome = RunInChild(true, 80, [options](Report& report) {
+            PrepareProgram(Transition);
+            headless::SetClockRate(10);
+            uint16_t port = StartTftpListener(kLoopback);
+            HWND waiting = nullptr;
+            uint64_t seen = 0;
+            WaitForDialog(0, IDD_WAITING, 5000, &waiting, &seen);
+            WaitUntil(5000, [waiting] { return headless::ProgressOf(waiting, IDC_PROGRESS).position >= 300; });
+            report.Set("firstBar", headless::ProgressOf(waiting, IDC_PROGRESS).position);
+            SimulatedDevice device(80, options);
+            device.Ready(10000);
+            device.Trigger(port, kName);
+            std::string text;
+            HWND box = nullptr;
+            WaitForMessageBox(seen, 40000, &text, &box, &seen);
+            report.Set("box", text);
+            double answered = SecondsNow();
+            headless::AnswerMessageBox(box, IDOK);
+            HWND second = nullptr;
+            bool shown = WaitForDialog(seen, IDD_WAITING, 5000, &second, &seen);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // some polls of the second wait
+            int bar = headless::ProgressOf(second, IDC_PROGRESS).position;
+            report.Set("secondBar", bar);
+            report.Set("msSinceAnswer", static_cast<long long>((SecondsNow() - answered) * 1000));
+            report.Set("stageAtSecondDialog", upgradeState.stage.load());
+            report.Set("secondWaiting", shown ? "shown" : "none");
+        });
+        ASSERT_TRUE(outcome.exited) << end.box;
+        EXPECT_EQ(outcome.values["box"], end.box);
+        EXPECT_EQ(outcome.values["stageAtSecondDialog"], "1") << end.box;
+        EXPECT_EQ(outcome.values["secondWaiting"], "shown") << end.box;
+        // One step per poll of at least 1 ms since the box was answered.
+        EXPECT_GE(std::stoi(outcome.values["firstBar"]), 300);
+        EXPECT_LE(std::stoi(outcome.values["secondBar"]), std::stoi(outcome.values["msSinceAnswer"]) + 5)
+            << end.box << ": the first dialog's bar was at " << outcome.values["firstBar"];
+    }
+}
+
+// The read request may come from another address than the one typed: the
+// session serves it and the re-query goes to where it came from.
+TEST(ListenerRequests, ReadRequestFromAnotherAddressIsServedAndRequeried) {
+    ChildOutcome outcome = RunInChild(true, 80, [](Report& report) {
+        PrepareProgram(Target);
+        upgradeState.deviceAddress = HostAddress("127.0.0.9");  // nobody there
+        headless::SetClockRate(10);
+        uint16_t port = StartTftpListener(kLoopback);
+        SimulatedDevice device(80, {"--restart-delay", "1"});
+        device.Ready(10000);
+        device.Trigger(port, kName);
+        HWND success = nullptr;
+        report.Set("success", WaitForDialog(0, IDD_SUCCESS, 40000, &success) ? "shown" : "none");
+        report.Set("version", headless::ItemText(success, IDC_SOFTWARE_VERSION));
+        report.Set("pageRequests", static_cast<long long>(CountOccurrences(device.State(), "\"/admin/advanced\"")));
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["success"], "shown");
+    EXPECT_EQ(outcome.values["version"], "2.0.13(SEg)");
+    EXPECT_EQ(outcome.values["pageRequests"], "1") << "the re-query reached the device that asked";
+}
+
 }  // namespace
