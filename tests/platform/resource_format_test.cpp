@@ -183,6 +183,235 @@ TEST(DialogCatalogue, ButtonsAndBarsWhereTheDialogsNeedThem) {
     EXPECT_TRUE(password.items[3].style & ES_PASSWORD);
 }
 
+// The catalogue of every template, written down once from the dialogs'
+// description: each control's kind, id, place, size and text.
+enum class Kind {
+    DefaultButton,
+    Button,
+    TextBlock,
+    TextBlockNoTab,
+    ValueLine,
+    ValueBox,
+    CentredValueBox,
+    EntryBox,
+    PasswordBox,
+    List,
+    Label,
+    LabelRight,
+    LabelCentred,
+    Icon,
+    ProgressBar,
+    AddressControl,
+};
+
+struct KindForm {
+    uint16_t atom;
+    const char* className;
+    DWORD style;  // besides WS_CHILD | WS_VISIBLE
+};
+
+KindForm FormOf(Kind kind) {
+    const DWORD textBlock = ES_MULTILINE | ES_AUTOHSCROLL | ES_READONLY;
+    switch (kind) {
+        case Kind::DefaultButton:
+            return {layer::kButtonAtom, "Button", BS_DEFPUSHBUTTON | WS_TABSTOP};
+        case Kind::Button:
+            return {layer::kButtonAtom, "Button", BS_PUSHBUTTON | WS_TABSTOP};
+        case Kind::TextBlock:
+            return {layer::kEditAtom, "Edit", textBlock | WS_TABSTOP};
+        case Kind::TextBlockNoTab:
+            return {layer::kEditAtom, "Edit", textBlock};
+        case Kind::ValueLine:
+            return {layer::kEditAtom, "Edit", ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP};
+        case Kind::ValueBox:
+            return {layer::kEditAtom, "Edit", ES_AUTOHSCROLL | ES_READONLY | WS_BORDER | WS_TABSTOP};
+        case Kind::CentredValueBox:
+            return {layer::kEditAtom, "Edit", ES_CENTER | ES_AUTOHSCROLL | ES_READONLY | WS_BORDER | WS_TABSTOP};
+        case Kind::EntryBox:
+            return {layer::kEditAtom, "Edit", ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP};
+        case Kind::PasswordBox:
+            return {layer::kEditAtom, "Edit", ES_AUTOHSCROLL | ES_PASSWORD | WS_BORDER | WS_TABSTOP};
+        case Kind::List:
+            return {layer::kComboBoxAtom, "ComboBox", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP};
+        case Kind::Label:
+            return {layer::kStaticAtom, "Static", SS_LEFT | WS_GROUP};
+        case Kind::LabelRight:
+            return {layer::kStaticAtom, "Static", SS_RIGHT | WS_GROUP};
+        case Kind::LabelCentred:
+            return {layer::kStaticAtom, "Static", SS_CENTER | WS_GROUP};
+        case Kind::Icon:
+            return {layer::kStaticAtom, "Static", SS_ICON};
+        case Kind::ProgressBar:
+            return {0, "msctls_progress32", WS_BORDER};
+        case Kind::AddressControl:
+            return {0, "SysIPAddress32", WS_TABSTOP};
+    }
+    return {};
+}
+
+struct CatalogueDialog {
+    int id;
+    const char* title;
+    int x, y, cx, cy;
+};
+
+struct CatalogueControl {
+    int dialog;
+    int id;
+    Kind kind;
+    int x, y, cx, cy;
+    const char* text;  // or the icon's id for an icon
+    int icon;
+};
+
+const CatalogueDialog kCatalogueDialogs[] = {
+    {IDD_WARNING, "QOR-7200 Firmware Upgrade", 0, 0, 204, 143},
+    {IDD_ADDRESS, "Enter QOR IP Address", 200, 200, 165, 181},
+    {IDD_ADDRESS_HANDSET, "Dialog", 0, 0, 164, 178},
+    {IDD_PASSWORD, "Enter Password Information", 200, 200, 191, 236},
+    {IDD_CONNECTING, "Connecting with QOR", 200, 200, 186, 55},
+    {IDD_CONFIRM_TARGET, "Confirm Upgrade", 200, 200, 172, 166},
+    {IDD_CONFIRM_TRANSITION, "Confirm Upgrade", 0, 0, 186, 198},
+    {IDD_WAITING, "Waiting For Firmware Download Request From QOR", 0, 0, 270, 141},
+    {IDD_UPLOAD, "Uploading Firmware To QOR", 0, 0, 303, 77},
+    {IDD_SUCCESS, "QOR Upgrade Successful!", 0, 0, 171, 126},
+};
+
+std::vector<CatalogueControl> AddressControls(int dialog, int icon) {
+    return {
+        {dialog, 1, Kind::DefaultButton, 26, 126, 50, 14, "OK", 0},
+        {dialog, 2, Kind::Button, 86, 126, 50, 14, "Cancel", 0},
+        {dialog, 1007, Kind::TextBlock, 13, 6, 139, 16, "", 0},
+        {dialog, 1008, Kind::TextBlock, 13, 42, 148, 56, "", 0},
+        {dialog, 1015, Kind::ValueLine, 37, 28, 89, 14, "", 0},
+        {dialog, 1017, Kind::List, 63, 153, 79, 80, "", 0},
+        {dialog, -1, Kind::Label, 9, 156, 52, 8, "Your IP Address", 0},
+        {dialog, -1, Kind::Icon, 119, 18, 20, 20, "", icon},
+        {dialog, 1000, Kind::AddressControl, 26, 103, 109, 15, "IPAddress1", 0},
+    };
+}
+
+// 103 and 304 share their controls at other places: x and y for each.
+std::vector<CatalogueControl> ConfirmControls(int dialog, const int (&places)[13][2]) {
+    const int ids[13] = {1, 2, 1002, 1003, 1004, 1005, 1006, -1, -1, -1, -1, -1, 1007};
+    const Kind kinds[13] = {Kind::DefaultButton, Kind::Button,     Kind::ValueBox,   Kind::ValueBox,   Kind::ValueBox,
+                            Kind::ValueBox,      Kind::ValueBox,   Kind::LabelRight, Kind::LabelRight, Kind::LabelRight,
+                            Kind::LabelRight,    Kind::LabelRight, Kind::TextBlock};
+    const int sizes[13][2] = {{50, 14},
+                              {50, 14},
+                              {67, 14},
+                              {67, 14},
+                              {67, 14},
+                              {67, 14},
+                              {67, 14},
+                              {72, 8},
+                              {72, 8},
+                              {72, 8},
+                              {72, 8},
+                              {72, 8},
+                              {142, dialog == 103 ? 37 : 77}};
+    const char* texts[13] = {
+        "Upgrade",          "Cancel",       "", "", "", "", "", "Serial Number", "MAC Address", "Software Version",
+        "Hardware Version", "Product Name", ""};
+    std::vector<CatalogueControl> controls;
+    for (int i = 0; i < 13; ++i) {
+        controls.push_back(
+            {dialog, ids[i], kinds[i], places[i][0], places[i][1], sizes[i][0], sizes[i][1], texts[i], 0});
+    }
+    return controls;
+}
+
+std::vector<CatalogueControl> Catalogue() {
+    std::vector<CatalogueControl> all = {
+        {139, 1, Kind::Button, 41, 116, 50, 14, "Continue", 0},
+        {139, 2, Kind::DefaultButton, 109, 116, 50, 14, "Cancel", 0},
+        {139, 1021, Kind::TextBlockNoTab, 12, 13, 189, 95, "", 0},
+        {104, 1, Kind::DefaultButton, 32, 210, 50, 14, "OK", 0},
+        {104, 2, Kind::Button, 104, 210, 50, 14, "Cancel", 0},
+        {104, 1003, Kind::EntryBox, 68, 168, 85, 14, "", 0},
+        {104, 1005, Kind::PasswordBox, 68, 186, 85, 14, "", 0},
+        {104, -1, Kind::LabelRight, 18, 170, 44, 8, "User", 0},
+        {104, -1, Kind::LabelRight, 18, 191, 44, 8, "Password", 0},
+        {104, 1007, Kind::TextBlock, 15, 9, 165, 152, "", 0},
+        {105, 2, Kind::Button, 65, 34, 50, 14, "Cancel", 0},
+        {105, 1010, Kind::ProgressBar, 22, 10, 141, 14, "Progress1", 0},
+        {114, 2, Kind::Button, 108, 115, 50, 14, "Cancel", 0},
+        {114, 1010, Kind::ProgressBar, 38, 95, 191, 14, "Progress1", 0},
+        {114, 1022, Kind::Label, 15, 9, 244, 79, "", 0},
+        {110, 2, Kind::Button, 126, 52, 50, 14, "Cancel", 0},
+        {110, 1010, Kind::ProgressBar, 31, 36, 242, 8, "Progress1", 0},
+        {110, -1, Kind::LabelCentred, 86, 12, 137, 22,
+         "Please do not unplug the power of your QOR until the Status Light stops blinking", 0},
+        {111, 1, Kind::DefaultButton, 59, 94, 50, 14, "OK", 0},
+        {111, 1004, Kind::CentredValueBox, 15, 69, 136, 14, "", 0},
+        {111, 1007, Kind::TextBlock, 29, 9, 111, 33, "", 0},
+        {111, -1, Kind::Label, 82, 50, 53, 8, "support.qor.example", 0},
+    };
+    for (const std::vector<CatalogueControl>& more :
+         {AddressControls(IDD_ADDRESS, IDI_ADAPTER), AddressControls(IDD_ADDRESS_HANDSET, IDI_HANDSET),
+          ConfirmControls(103, {{33, 143},
+                                {87, 143},
+                                {82, 49},
+                                {82, 66},
+                                {82, 84},
+                                {82, 100},
+                                {82, 118},
+                                {4, 52},
+                                {4, 70},
+                                {4, 87},
+                                {4, 103},
+                                {4, 121},
+                                {12, 6}}),
+          ConfirmControls(304, {{42, 179},
+                                {96, 179},
+                                {92, 86},
+                                {92, 103},
+                                {92, 121},
+                                {92, 137},
+                                {92, 154},
+                                {14, 89},
+                                {14, 106},
+                                {14, 124},
+                                {14, 140},
+                                {14, 158},
+                                {23, 7}})}) {
+        all.insert(all.end(), more.begin(), more.end());
+    }
+    return all;
+}
+
+TEST(DialogCatalogue, EveryControlOfEveryTemplateIsAsTheCatalogueHasIt) {
+    std::vector<CatalogueControl> catalogue = Catalogue();
+    for (const CatalogueDialog& expected : kCatalogueDialogs) {
+        layer::DialogTemplate dialog = Template(expected.id);
+        EXPECT_EQ(dialog.title, expected.title) << "dialog " << expected.id;
+        EXPECT_EQ((std::vector<int>{dialog.x, dialog.y, dialog.cx, dialog.cy}),
+                  (std::vector<int>{expected.x, expected.y, expected.cx, expected.cy}))
+            << "dialog " << expected.id;
+        std::vector<CatalogueControl> controls;
+        for (const CatalogueControl& control : catalogue) {
+            if (control.dialog == expected.id) {
+                controls.push_back(control);
+            }
+        }
+        ASSERT_EQ(dialog.items.size(), controls.size()) << "dialog " << expected.id;
+        for (size_t i = 0; i < controls.size(); ++i) {
+            const CatalogueControl& want = controls[i];
+            const layer::DialogItem& item = dialog.items[i];
+            KindForm form = FormOf(want.kind);
+            std::string where = "dialog " + std::to_string(expected.id) + " item " + std::to_string(i);
+            EXPECT_EQ(item.id, want.id) << where;
+            EXPECT_TRUE(ClassIs(item, form.atom, form.className)) << where << ": " << item.className;
+            EXPECT_EQ(item.style, form.style | WS_CHILD | WS_VISIBLE) << where;
+            EXPECT_EQ((std::vector<int>{item.x, item.y, item.cx, item.cy}),
+                      (std::vector<int>{want.x, want.y, want.cx, want.cy}))
+                << where;
+            EXPECT_EQ(item.title, want.text) << where;
+            EXPECT_EQ(item.titleOrdinal, want.icon) << where;
+        }
+    }
+}
+
 TEST(ResourceReaders, RefuseEveryCutOfTheRealBytes) {
     size_t size = static_cast<size_t>(qor_resource_blob_end - qor_resource_blob);
     std::vector<layer::ResourceEntry> entries;
