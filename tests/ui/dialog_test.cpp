@@ -252,3 +252,36 @@ TEST_F(DialogTest, EscapeInTheModelessDialogsIsCancelThroughBothPumps) {
         }
     }
 }
+
+TEST_F(DialogTest, ConfirmEscapeAndCloseBoxDecline) {
+    SetDeviceInfo();
+    upgradeState.stage.store(Target);
+    Start(IDD_CONFIRM_TARGET, ConfirmDialogProc);
+    headless::PressKey(WaitForDialog(IDD_CONFIRM_TARGET), VK_ESCAPE);
+    EXPECT_EQ(Result(), 0);
+    startSequence_ = LastEventSequence();
+    Start(IDD_CONFIRM_TARGET, ConfirmDialogProc);
+    headless::PressCloseBox(WaitForDialog(IDD_CONFIRM_TARGET));
+    EXPECT_EQ(Result(), 0);
+}
+
+// Every dialog centres itself on the screen as GetSystemMetrics gives it,
+// also on a screen smaller than the dialog.
+TEST_F(DialogTest, DialogsAreCentredOnRealScreenSizes) {
+    const int screens[][2] = {{1024, 768}, {1920, 1080}, {1366, 768}, {320, 200}};
+    for (const auto& screen : screens) {
+        headless::SetScreenSize(screen[0], screen[1]);
+        for (int templateId : {IDD_WAITING, IDD_UPLOAD, IDD_CONNECTING}) {
+            HWND dialog = ShowModelessDialog(templateId, UploadDialogProc);
+            RECT rect;
+            ASSERT_TRUE(GetWindowRect(dialog, &rect));
+            int width = rect.right - rect.left;
+            int height = rect.bottom - rect.top;
+            EXPECT_GT(width, 100) << templateId;
+            EXPECT_EQ(rect.left, (screen[0] - width) >> 1) << templateId << " on " << screen[0];
+            EXPECT_EQ(rect.top, (screen[1] - height) >> 1) << templateId << " on " << screen[1];
+            DestroyWindow(dialog);
+        }
+    }
+    headless::SetScreenSize(1024, 768);
+}
