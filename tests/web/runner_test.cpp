@@ -7,11 +7,13 @@
 #include "src/web/http_exchange.h"
 #include "src/web/request_runner.h"
 #include "tests/support/headless_waits.h"
+#include "tests/support/processes.h"
 #include "tests/support/simulated_device.h"
 #include "tests/web/test_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -434,6 +436,57 @@ TEST_F(Runner, CancelWhileConnectingEndsTheUpgrade) {
             fprintf(stderr, "returned\n");
         },
         ::testing::ExitedWithCode(0), "box \\[QOR Firwmare Upgrade Error\\] Upgrade Failed: User Abort");
+}
+
+// A listener whose accept queue is full: the kernel drops further SYNs, so a
+// connect to it hangs in the handshake. Gives the port, or 0.
+uint16_t PortWhoseConnectsHang(uint32_t address) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(address);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(listener, 0) != 0) {
+        return 0;
+    }
+    socklen_t length = sizeof local;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&local), &length);
+    for (int i = 0; i < 8; ++i) {
+        int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(filler, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        pollfd done = {filler, POLLOUT, 0};
+        if (poll(&done, 1, 300) == 0) {
+            return ntohs(local.sin_port);  // this one hangs: the queue is full
+        }
+    }
+    return 0;
+}
+
+TEST_F(Runner, CancelWhileTheConnectItselfHangsActsAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            uint16_t port = PortWhoseConnectsHang(kDevice);
+            if (port == 0) {
+                fprintf(stderr, "no hanging port\n");
+                _exit(3);
+            }
+            static std::atomic<double> pressedAt{0};
+            static User* user = new User([](const headless::Event& e) {
+                if (e.kind == headless::EventKind::DialogShown && e.templateId == IDD_CONNECTING) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    pressedAt = SecondsNow();
+                    headless::PressButton(e.window, IDCANCEL);
+                } else if (e.kind == headless::EventKind::MessageBoxShown) {
+                    double ms = (SecondsNow() - pressedAt) * 1000;
+                    fprintf(stderr, "box %s after %s\n", e.text.c_str(), ms < 1000 ? "under a second" : "too long");
+                    headless::AnswerMessageBox(e.window, IDOK);
+                }
+            });
+            (void)user;
+            Run(port);
+            fprintf(stderr, "returned\n");
+        },
+        ::testing::ExitedWithCode(0), "box Upgrade Failed: User Abort after under a second");
 }
 
 TEST_F(Runner, CancelInThePasswordDialogEndsTheUpgrade) {
