@@ -10,13 +10,14 @@
 #include "src/web/http_exchange.h"
 #include "src/web/request_runner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
 constexpr DWORD kTickWrap = 1u << 27;
-constexpr DWORD kTickPauseMs = 32;
+constexpr DWORD kTickMs = 32;
 
 // A device still booting may answer with a page of another kind: only an
 // answer with the version label is the device's own page.
@@ -44,6 +45,28 @@ bool DeviceRunsImageVersion() {
         return true;
     }
     return std::strcmp(HeaderVersion(StageImage()), upgradeState.deviceInfo.softwareVersion) == 0;
+}
+
+int ProgressWidth(HWND dialog) {
+    RECT bar = {0, 0, 0, 0};
+    GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS), &bar);
+    int width = bar.right - bar.left;
+    return width > 0 ? width : static_cast<int>(kUpdatingTicks);
+}
+
+DWORD UpdatingPixel(DWORD ticks, int width) {
+    return std::min(ticks, kUpdatingTicks) * static_cast<DWORD>(width) / kUpdatingTicks;
+}
+
+// Milliseconds from now until the tick that moves the bar by a pixel, or
+// until the wait's end; at least the rest of the current tick.
+DWORD MillisecondsToNextPixel(DWORD elapsed, int width) {
+    DWORD next = elapsed + 1;
+    while (next < kUpdatingTicks && UpdatingPixel(next, width) == UpdatingPixel(elapsed, width)) {
+        ++next;
+    }
+    DWORD restOfTick = kTickMs - (timeGetTime() & (kTickMs - 1));
+    return (next - elapsed - 1) * kTickMs + restOfTick;
 }
 
 }  // namespace
@@ -76,14 +99,22 @@ void WaitForDeviceRestart(HWND uploadDialog) {
     char title[160];
     std::snprintf(title, sizeof title, text::kUpdatingTitle, StageWord(), upgradeState.deviceAddressText);
     SetWindowTextA(uploadDialog, title);
+    int width = ProgressWidth(uploadDialog);
+    DWORD shownPixel = 0;
     for (;;) {
         DWORD elapsed = TicksSince(start, CurrentTick());
-        SetProgressPosition(uploadDialog, static_cast<int>(elapsed));
+        // The bar is set when it moves by a pixel, and at its end.
+        if (UpdatingPixel(elapsed, width) != shownPixel || elapsed >= kUpdatingTicks) {
+            SetProgressPosition(uploadDialog, static_cast<int>(elapsed));
+            shownPixel = UpdatingPixel(elapsed, width);
+        }
         PumpPendingMessages(uploadDialog);
         if (elapsed >= kUpdatingTicks) {
             break;
         }
-        Sleep(kTickPauseMs);
+        // Asleep until the bar's next move or a message; the end is still
+        // read from the clock each time.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, MillisecondsToNextPixel(elapsed, width), QS_ALLINPUT);
     }
     DestroyWindow(uploadDialog);
 }

@@ -3,35 +3,105 @@
 #include "src/tftp/listener.h"
 
 #include "resources/resource_ids.h"
+#include "src/control/trace.h"
 #include "src/control/upgrade_state.h"
 #include "src/tftp/session.h"
 #include "src/ui/dialogs.h"
+#include "src/ui/frame_pace.h"
 #include "src/ui/texts.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
 
 constexpr int kWaitingRange = 1000;
 constexpr int kIdleCycle = 1000;  // the idle counter runs 1..999, 0, never reaching the range's end
+// While datagrams keep coming the loop never pauses; the dialog's messages
+// are taken at least this often all the same, so that Cancel stays live.
+constexpr DWORD kFloodPumpMilliseconds = 5;
+
+// The waiting dialog's activity bar: the idle counter advances by the
+// milliseconds that passed, and the bar is set only when that moves it by a
+// pixel, at most once a frame.
+struct IdleBar {
+    HWND dialog;
+    int counter;
+    DWORD lastStep;
+    int shownPixel;
+    int width;
+    FramePace pace;
+};
+
+IdleBar StartIdleBar(HWND dialog) {
+    RECT bar = {0, 0, 0, 0};
+    GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS), &bar);
+    int width = bar.right - bar.left;
+    return {dialog, 0, timeGetTime(), 0, width > 0 ? width : kWaitingRange, {0, false}};
+}
+
+int PixelOf(const IdleBar& bar, int counter) {
+    return counter * bar.width / kWaitingRange;
+}
+
+// Advances the counter to now and shows it if it moved visibly; returns the
+// milliseconds until the bar's next visible move.
+DWORD AdvanceIdleBar(IdleBar* bar) {
+    DWORD now = timeGetTime();
+    bar->counter = static_cast<int>((bar->counter + (now - bar->lastStep) % kIdleCycle) % kIdleCycle);
+    bar->lastStep = now;
+    int pixel = PixelOf(*bar, bar->counter);
+    if (pixel != bar->shownPixel && TakeFrame(&bar->pace, now)) {
+        SetProgressPosition(bar->dialog, bar->counter);
+        bar->shownPixel = pixel;
+    }
+    int next = bar->counter + 1;
+    while (next < kIdleCycle && PixelOf(*bar, next) == bar->shownPixel) {
+        ++next;
+    }
+    DWORD untilMove = static_cast<DWORD>(next - bar->counter);
+    DWORD untilFrame = kFrameMilliseconds - std::min<DWORD>(now - bar->pace.lastFrame, kFrameMilliseconds);
+    return std::max(untilMove, untilFrame);
+}
+
+void TraceDiscarded(const uint8_t* packet, int length) {
+    static const char* const kOpcodeTraces[] = {nullptr,           nullptr,          "TFTP Rx WRQ?\n",
+                                                "TFTP Rx Data?\n", "TFTP Rx ACK?\n", "TFTP Rx Error?\n"};
+    uint16_t opcode = length >= 2 ? GetU16BE(packet) : 0;
+    if (opcode == kTftpRrq) {
+        Trace("+++ Bad TFTP RRQ filename %.*s\n", length - 2, reinterpret_cast<const char*>(packet + 2));
+    } else if (opcode >= kTftpWrq && opcode <= kTftpError) {
+        Trace("%s", kOpcodeTraces[opcode]);
+    }
+}
 
 // Polls the socket until the expected read request arrives; its sender goes
-// to `sender`. Other datagrams are consumed at once, without a pause.
+// to `sender`. Other datagrams are consumed at once, without a pause; between
+// datagrams the thread sleeps until one comes, a message comes, or the bar
+// moves.
 void WaitForReadRequest(TftpListener* listener, HWND waitingDialog, sockaddr_in* sender) {
-    int idleCounter = 0;
+    DatagramWatch watch = WatchForDatagrams(listener->udpSocket);
+    IdleBar bar = StartIdleBar(waitingDialog);
+    DWORD lastPump = timeGetTime();
     for (;;) {
         int received = ReceiveDatagram(listener->udpSocket, listener->packet, sender);
         if (received > 0) {
             if (IsExpectedReadRequest(listener->packet, received)) {
-                return;
+                break;
+            }
+            TraceDiscarded(listener->packet, received);
+            if (timeGetTime() - lastPump >= kFloodPumpMilliseconds) {
+                PumpPendingMessages(waitingDialog);
+                lastPump = timeGetTime();
             }
             continue;
         }
-        Sleep(1);
-        idleCounter = (idleCounter + 1) % kIdleCycle;
-        SetProgressPosition(waitingDialog, idleCounter);
+        DWORD untilMove = AdvanceIdleBar(&bar);
         PumpPendingMessages(waitingDialog);
+        lastPump = timeGetTime();
+        PauseUntilDatagramOrMessage(&watch, untilMove);
     }
+    StopWatching(&watch);
 }
 
 }  // namespace
@@ -73,6 +143,9 @@ bool IsExpectedReadRequest(const uint8_t* packet, int length) {
     if (length < 2 || GetU16BE(packet) != kTftpRrq) {
         return false;
     }
+    char expected[128];
+    CopyFileName(expected, sizeof expected);
+    Trace("%s %.*s\n", expected, length - 2, reinterpret_cast<const char*>(packet + 2));
     // The name is compared within the bytes received: a request without a
     // NUL never leads the comparison past the datagram.
     return FileNameMatches(reinterpret_cast<const char*>(packet + 2), static_cast<size_t>(length - 2));

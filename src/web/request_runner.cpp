@@ -6,10 +6,12 @@
 #include "resources/resource_ids.h"
 #include "src/control/upgrade_state.h"
 #include "src/ui/dialogs.h"
+#include "src/ui/frame_pace.h"
 #include "src/ui/texts.h"
 #include "src/web/digest.h"
 #include "src/web/http_exchange.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -18,29 +20,47 @@ constexpr int kProgressMaximum = 100;
 constexpr int kPollsPerStep = 10;
 constexpr int kUserFieldMaximum = 127;  // bytes with the NUL: at most 126 characters
 
-// The connecting dialog's progress bar, carried across the attempts of one call.
+// The connecting dialog's progress bar, carried across the attempts of one
+// call. Its poll count advances by the milliseconds that passed.
 struct ProgressTicker {
     int pollCount;
     int position;
+    DWORD lastPoll;
 };
 
-void Tick(HWND dialog, ProgressTicker* ticker) {
-    if (++ticker->pollCount < kPollsPerStep) {
-        return;
+// What one dialog 105 shows: the position its steps set last, pushed to the
+// screen at most once a frame.
+struct ShownBar {
+    HWND dialog;
+    int set;
+    int shown;
+    FramePace pace;
+};
+
+// Steps the bar once per 10 ms since the last call; returns the
+// milliseconds until its next visible move.
+DWORD Tick(ProgressTicker* ticker, ShownBar* bar) {
+    DWORD now = timeGetTime();
+    ticker->pollCount += static_cast<int>(now - ticker->lastPoll);
+    ticker->lastPoll = now;
+    int steps = ticker->pollCount / kPollsPerStep;
+    ticker->pollCount %= kPollsPerStep;
+    if (steps > 0) {
+        bar->set = (ticker->position + steps - 1) % (kProgressMaximum + 1);
+        ticker->position = (ticker->position + steps) % (kProgressMaximum + 1);
     }
-    SetProgressPosition(dialog, ticker->position);
-    if (++ticker->position > kProgressMaximum) {
-        ticker->position = 0;
+    if (bar->set != bar->shown && TakeFrame(&bar->pace, now)) {
+        SetProgressPosition(bar->dialog, bar->set);
+        bar->shown = bar->set;
     }
-    ticker->pollCount = 0;
+    DWORD untilStep = static_cast<DWORD>(kPollsPerStep - ticker->pollCount);
+    DWORD untilFrame = kFrameMilliseconds - std::min<DWORD>(now - bar->pace.lastFrame, kFrameMilliseconds);
+    return std::max(untilStep, untilFrame);
 }
 
-bool HasEnded(HANDLE thread) {
-    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-}
-
-// One attempt: dialog 105 up, the worker started, its messages pumped with
-// 1 ms polls until the worker ends; gives the worker's result.
+// One attempt: dialog 105 up, the worker started, the dialog's messages
+// taken whenever they come until the worker ends, the thread asleep between
+// them until the bar's next move; gives the worker's result.
 int RunAttempt(DeviceRequest* request, ProgressTicker* ticker) {
     HWND dialog = ShowModelessDialog(request->instance, IDD_CONNECTING, ConnectingDialogProc);
     HANDLE worker = CreateThread(nullptr, 0, DeviceRequestWorker, request, 0, nullptr);
@@ -48,10 +68,14 @@ int RunAttempt(DeviceRequest* request, ProgressTicker* ticker) {
         DestroyWindow(dialog);
         FailUpgrade(text::kRequestThread);
     }
-    while (!HasEnded(worker)) {
-        PumpOneMessage(dialog);
-        Sleep(1);
-        Tick(dialog, ticker);
+    ShownBar bar = {dialog, -1, -1, {0, false}};
+    ticker->lastPoll = timeGetTime();
+    for (;;) {
+        PumpPendingMessages(dialog);
+        DWORD untilMove = Tick(ticker, &bar);
+        if (MsgWaitForMultipleObjects(1, &worker, FALSE, untilMove, QS_ALLINPUT) == WAIT_OBJECT_0) {
+            break;
+        }
     }
     DestroyWindow(dialog);
     DWORD result = 0;
@@ -74,7 +98,7 @@ bool AskForPassword(HINSTANCE instance) {
 
 int RunDeviceRequest(HINSTANCE instance, uint32_t localAddress, uint16_t localPortBase, uint32_t deviceAddress,
                      uint16_t devicePort, const char* path, char* buffer, uint32_t capacity) {
-    ProgressTicker ticker = {0, 0};
+    ProgressTicker ticker = {0, 0, 0};
     int silentRetries = 0;
     for (;;) {
         DeviceRequest request = {instance,   localAddress, localPortBase, deviceAddress,
