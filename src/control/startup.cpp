@@ -4,6 +4,7 @@
 
 #include "src/control/image_store.h"
 #include "src/control/random.h"
+#include "src/control/trace.h"
 #include "src/control/upgrade_sequence.h"
 #include "src/control/upgrade_state.h"
 #include "src/ui/texts.h"
@@ -15,7 +16,9 @@ namespace {
 constexpr char kWindowClass[] = "QorUpgrade";
 constexpr WORD kWinsockVersion = 0x0101;
 
-LRESULT CALLBACK IdleWindowProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+LRESULT CALLBACK IdleWindowProc(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
 
 bool RegisterWindowClass(HINSTANCE instance) {
     WNDCLASSA windowClass;
@@ -45,6 +48,7 @@ void FindLocalAddresses() {
             uint32_t networkOrder;
             memcpy(&networkOrder, host->h_addr_list[i], sizeof networkOrder);
             upgradeState.localAddresses[i] = ntohl(networkOrder);
+            Trace("Client IP = %x\n", unsigned(upgradeState.localAddresses[i]));
         }
     }
     upgradeState.localAddress = upgradeState.localAddresses[0];

@@ -11,3 +11,8 @@
 
 // Formats one trace line (cut at 1023 characters) and hands it to OutputDebugStringA.
 void Trace(const char* format, ...) QOR_PRINTF_FORMAT(1, 2);
+
+// Hands a long text (a request, a device's answer) to the debug output line by
+// line, in pieces short enough for a viewer to show whole, and ends it with a
+// line break if it has none.
+void TraceText(const char* text);

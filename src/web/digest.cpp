@@ -5,6 +5,7 @@
 #include "src/web/digest.h"
 
 #include "src/control/random.h"
+#include "src/control/trace.h"
 #include "src/web/md5.h"
 
 #include <cstdarg>
@@ -169,6 +170,7 @@ bool ParseChallenge(const char* text, DigestState* state) {
     if (strcmp(state->nonce, state->previousNonce) != 0) {
         memcpy(state->previousNonce, state->nonce, sizeof state->previousNonce);
         state->nonceCount = 0;
+        Trace("New nonce %s\n", state->nonce);
     }
     snprintf(state->cnonce, sizeof state->cnonce, "%x", unsigned(NextRandom()));
     CopyOptionalParameter(text, "algorithm=\"", state->algorithm, sizeof state->algorithm);

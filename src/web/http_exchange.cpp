@@ -3,6 +3,7 @@
 // until the device closes, then either a Digest challenge or the page fields.
 #include "src/web/http_exchange.h"
 
+#include "src/control/trace.h"
 #include "src/tftp/packets.h"
 #include "src/ui/texts.h"
 
@@ -108,12 +109,18 @@ int ExchangeWithDevice(uint32_t localAddress, uint16_t localPortBase, uint32_t d
                        const char* path, char* buffer, uint32_t capacity) {
     SOCKET connection = OpenDeviceConnection(localAddress, localPortBase, deviceAddress, devicePort);
     size_t requestLength = ComposeRequest(path, buffer, size_t(capacity) + 1);
+    // The request as sent: with a password, its Authorization line carries
+    // the response and the cnonce, never the password itself.
+    TraceText(buffer);
     if (connection == INVALID_SOCKET) {
+        Trace("connect failed\n");
         return 0;
     }
     send(connection, buffer, int(requestLength), 0);
 
     uint32_t total = ReceiveAnswer(connection, buffer, capacity);
+    Trace("recv done\n");
+    TraceText(buffer);
     if (ClassifyResponse(buffer, &digestState)) {
         closesocket(connection);
         return -1;

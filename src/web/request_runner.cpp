@@ -4,6 +4,7 @@
 #include "src/web/request_runner.h"
 
 #include "resources/resource_ids.h"
+#include "src/control/trace.h"
 #include "src/control/upgrade_state.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/frame_pace.h"
@@ -125,6 +126,8 @@ int RequestDevicePage(uint32_t localAddress, uint32_t deviceAddress, const char*
 
 DWORD WINAPI DeviceRequestWorker(LPVOID parameter) {
     const DeviceRequest* request = static_cast<const DeviceRequest*>(parameter);
+    Trace("HTTP %x:%u to %x:%u\n", unsigned(request->localAddress), unsigned(request->localPortBase),
+          unsigned(request->deviceAddress), unsigned(request->devicePort));
     return DWORD(ExchangeWithDevice(request->localAddress, request->localPortBase, request->deviceAddress,
                                     request->devicePort, request->path, request->buffer, request->capacity));
 }

@@ -2,8 +2,9 @@
 // the headless dialog manager, and a second thread plays the scenario on it
 // through the test driver interface.
 //
-//   native_runner [--device-checks FILE] SCENARIO
+//   native_runner [--device-checks FILE] [--trace FILE] SCENARIO
 //
+// --trace: where the program's debug output (its trace points) goes at the end.
 // Exit status 0: the scenario passed; 1: it failed (the reason is printed);
 // 2: bad arguments or an unreadable scenario.
 #include "platform/linux/headless.h"
@@ -59,6 +60,8 @@ public:
         failure_ = failure;
         changed_.notify_all();
     }
+    void KeepTraceIn(const std::string& path) { tracePath_ = path; }
+
     // Waits for the player's verdict, prints it and ends the process with it.
     [[noreturn]] void Finish(const std::string& name) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -73,10 +76,23 @@ public:
             std::printf("FAIL %s: %s\n", name.c_str(), failure_.c_str());
         }
         std::fflush(stdout);
-        std::_Exit(passed_ ? 0 : 1);
+        bool traced = tracePath_.empty() || WriteTrace();
+        std::_Exit(passed_ && traced ? 0 : 1);
     }
 
 private:
+    bool WriteTrace() {
+        std::string trace = headless::TakeDebugOutput();
+        FILE* file = std::fopen(tracePath_.c_str(), "wb");
+        bool written = file != nullptr && std::fwrite(trace.data(), 1, trace.size(), file) == trace.size();
+        if (file == nullptr || std::fclose(file) != 0 || !written) {
+            std::printf("cannot write the trace to %s\n", tracePath_.c_str());
+            return false;
+        }
+        return true;
+    }
+
+    std::string tracePath_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool ended_ = false;
@@ -165,11 +181,16 @@ private:
 
 RunOutcome g_outcome;
 
-bool ParseOptions(int argc, char** argv, std::string* scenarioPath, std::string* checksPath) {
+bool ParseOptions(int argc, char** argv, std::string* scenarioPath, std::string* checksPath, std::string* tracePath) {
     int i = 1;
-    if (argc == 4 && std::strcmp(argv[1], "--device-checks") == 0) {
-        *checksPath = argv[2];
-        i = 3;
+    for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
+        if (std::strcmp(argv[i], "--device-checks") == 0) {
+            *checksPath = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--trace") == 0) {
+            *tracePath = argv[i + 1];
+        } else {
+            return false;
+        }
     }
     if (argc - i != 1) {
         return false;
@@ -194,10 +215,12 @@ void RunClockAsAsked() {
 int main(int argc, char** argv) {
     std::string scenarioPath;
     std::string checksPath;
-    if (!ParseOptions(argc, argv, &scenarioPath, &checksPath)) {
-        std::fprintf(stderr, "usage: native_runner [--device-checks FILE] SCENARIO\n");
+    std::string tracePath;
+    if (!ParseOptions(argc, argv, &scenarioPath, &checksPath, &tracePath)) {
+        std::fprintf(stderr, "usage: native_runner [--device-checks FILE] [--trace FILE] SCENARIO\n");
         return 2;
     }
+    g_outcome.KeepTraceIn(tracePath);
     static scenario::Scenario played;
     std::string error;
     if (!scenario::LoadScenario(scenarioPath, &played, &error) ||

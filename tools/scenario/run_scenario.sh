@@ -13,6 +13,8 @@
 # --shots: where the PNG screenshots go (Wine only; default: none taken).
 # --out: the run's files: device log, state, received images (default
 # <build>/scenario-runs/<scenario>). Wine without DISPLAY: a private Xvfb.
+# The program's trace goes to <out>/trace.txt; a file SCENARIO.trace beside
+# the scenario lists what it must hold (tools/scenario/trace_check.py).
 # Exit status 0: the scenario passed.
 set -euo pipefail
 
@@ -61,7 +63,8 @@ else
     [ -z "$variant" ] || exe=$build/src/QorUpgradeHandset.exe
     driver=$build/tools/uidriver/uidriver.exe
     needed=("$exe" "$driver")
-    export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    . "$top/tools/wine/wine_setup.sh"
+    qor_wine_env "$build/wineprefix"
 fi
 for f in "${needed[@]}"; do
     [ -f "$f" ] || { echo "run_scenario: $f is missing (build first)" >&2; exit 2; }
@@ -85,7 +88,6 @@ if [ "$needs_world" = 1 ] && [ "$in_world" = 0 ]; then
 fi
 
 device_pid=
-display_pid=
 holder_pid=
 cleanup() {
     if [ -n "$holder_pid" ]; then
@@ -98,45 +100,13 @@ cleanup() {
     fi
     if [ "$backend" = wine ]; then
         timeout 20 wineserver -k 2>/dev/null || true
-    fi
-    if [ -n "$display_pid" ]; then
-        kill "$display_pid" 2>/dev/null || true
-        wait "$display_pid" 2>/dev/null || true
+        qor_stop_display
     fi
 }
 trap cleanup EXIT
 
 # Wine paths of Linux files: drive Z: is the root.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-# A private X server for this run, on the first free display number.
-start_display() {
-    rm -f "$out/display"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" >"$out/xvfb.log" 2>&1 &
-    display_pid=$!
-    for _ in $(seq 100); do
-        if [ -s "$out/display" ]; then
-            export DISPLAY=":$(head -1 "$out/display")"
-            return 0
-        fi
-        sleep 0.1
-    done
-    echo "run_scenario: Xvfb did not start" >&2
-    exit 2
-}
-
-make_prefix() {
-    [ -f "$WINEPREFIX/system.reg" ] && return 0
-    echo "run_scenario: making the Wine prefix $WINEPREFIX (once)"
-    timeout 180 wineboot -i >/dev/null 2>&1 || true
-    # No window manager on Xvfb: Wine draws the captions itself.
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    timeout 60 wineserver -w || true
-    # The caption buttons' glyphs come from Marlett, which wineboot leaves out.
-    [ ! -f /usr/share/wine/fonts/marlett.ttf ] || cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    [ -f "$WINEPREFIX/system.reg" ] || { echo "run_scenario: the Wine prefix did not come up" >&2; exit 2; }
-}
 
 start_device() {
     rm -rf "$out/received" "$out/device-state.json" "$out/device.log"
@@ -183,12 +153,12 @@ time.sleep(3600)
 
 play_native() {
     (cd "$out" && timeout --kill-after=10 "$time_limit" "$program" --device-checks "$out/device-checks.jsonl" \
-        "$scenario_file")
+        --trace "$out/trace.txt" "$scenario_file")
 }
 
 play_wine() {
-    [ -n "${DISPLAY:-}" ] || start_display
-    make_prefix
+    [ -n "${DISPLAY:-}" ] || qor_start_display "$out" || exit 2
+    qor_make_prefix || exit 2
     local driver_args=(--device-checks "$(winpath "$out/device-checks.jsonl")")
     rm -rf "$out/shots"
     if [ -n "$shots" ]; then
@@ -196,8 +166,10 @@ play_wine() {
         driver_args+=(--shots "$(winpath "$out/shots")")
     fi
     local rc=0
-    (cd "$out" && timeout --kill-after=10 "$time_limit" \
-        wine "$driver" "${driver_args[@]}" "$(winpath "$scenario_file")" "$(winpath "$exe")") || rc=$?
+    # Wine writes the program's debug output to standard error; the trace
+    # check takes it from there.
+    (cd "$out" && WINEDEBUG="$WINEDEBUG,+debugstr" timeout --kill-after=10 "$time_limit" \
+        wine "$driver" "${driver_args[@]}" "$(winpath "$scenario_file")" "$(winpath "$exe")") 2>"$out/wine-stderr.txt" || rc=$?
     for bmp in "$out"/shots/*.bmp; do
         [ -e "$bmp" ] || continue
         convert "$bmp" "$shots/$(basename "$bmp" .bmp).png"
@@ -205,10 +177,24 @@ play_wine() {
     return "$rc"
 }
 
+# The trace as a file, decoded from Wine's standard error on that back end;
+# checked when the scenario has an expected trace beside it.
+check_trace() {
+    local expected=${scenario_file%.scn}.trace wine_log=()
+    [ "$backend" = native ] || wine_log=(--wine-log "$out/wine-stderr.txt")
+    if [ -f "$expected" ]; then
+        python3 "$here/trace_check.py" --trace "$out/trace.txt" "${wine_log[@]}" "$expected"
+    elif [ "$backend" = wine ]; then
+        python3 "$here/trace_check.py" --trace "$out/trace.txt" "${wine_log[@]}" /dev/null >/dev/null
+    fi
+}
+
 [ -z "$occupied_ports" ] || occupy_ports
 [ "$needs_device" = 0 ] || start_device
+rm -f "$out/trace.txt"
 rc=0
 "play_$backend" || rc=$?
+check_trace || rc=1
 if [ "$rc" = 0 ] && [ "$needs_device" = 1 ]; then
     if [ "$backend" = native ]; then
         embedded=(--res "$resources")

@@ -1,0 +1,96 @@
+# Wine for every run of the project (tests, screenshots, the main command):
+# one prefix setup and a private X display. Sourced, not run:
+#
+#   . tools/wine/wine_setup.sh
+#   qor_wine_env PREFIX      exports WINEPREFIX, WINEDEBUG (-all unless set), WINEDLLOVERRIDES
+#   qor_make_prefix          makes the prefix once, then keeps its settings current
+#   qor_start_display DIR    a private Xvfb (1024x768, 24 bit); exports DISPLAY
+#   qor_stop_display         ends that Xvfb
+#   qor_display_works        the X server behind $DISPLAY answers
+
+qor_wine_fonts=/usr/share/wine/fonts
+qor_display_pid=
+
+qor_wine_env() {
+    export WINEPREFIX=$1
+    export WINEDEBUG=${WINEDEBUG:--all}
+    # No .NET or HTML engine: the program uses neither, and wineboot would ask for them.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# The settings every prefix of the project gets, as a registry file.
+#
+# X11 Driver: Wine draws each window's caption, frame and close box itself and
+# no window manager is asked to take the windows. Without this a prefix shows
+# no title bars or close boxes on a bare X server (Xvfb), and each dialog that
+# goes away holds the thread up to 2 s while Wine waits for a window manager to
+# report the window withdrawn (measured between the read request and the
+# option acknowledgement, when dialog 114 gives way to 110).
+#
+# FontSubstitutes: the dialog templates are laid out for Windows' 8-point
+# "MS Sans Serif", a bitmap face. Wine ships that bitmap font (sserife.fon,
+# copied into the prefix below), and with it in the prefix the templates get
+# the Windows metrics. "MS Shell Dlg" is the face of message boxes and
+# captions; mapped to the same face, as on Windows of the templates' time,
+# a message box is sized for the caption it carries.
+qor_prefix_settings() {
+    cat <<'EOF'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Decorated"="N"
+"Managed"="N"
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"MS Shell Dlg"="MS Sans Serif"
+EOF
+}
+
+qor_make_prefix() {
+    local stamp=$WINEPREFIX/qor-settings.reg
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "wine: making the Wine prefix $WINEPREFIX (once)"
+        timeout 180 wineboot -i >/dev/null 2>&1 || true
+        timeout 60 wineserver -w || true
+        [ -f "$WINEPREFIX/system.reg" ] || { echo "wine: the Wine prefix did not come up" >&2; return 2; }
+    fi
+    if ! qor_prefix_settings | cmp -s - "$stamp"; then
+        qor_prefix_settings >"$stamp.new"
+        timeout 60 wine regedit /S "$(printf 'Z:%s' "${stamp//\//\\}.new")" >/dev/null 2>&1
+        timeout 60 wineserver -w || true
+        mv "$stamp.new" "$stamp"
+    fi
+    # Fonts Wine reads from the prefix only: the bitmap MS Sans Serif, and
+    # Marlett for the glyphs of the caption buttons.
+    local font
+    for font in sserife.fon marlett.ttf; do
+        [ -f "$WINEPREFIX/drive_c/windows/Fonts/$font" ] || cp "$qor_wine_fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+    done
+}
+
+qor_start_display() {
+    local dir=$1 i
+    rm -f "$dir/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+    qor_display_pid=$!
+    for i in $(seq 100); do
+        if [ -s "$dir/display" ]; then
+            export DISPLAY=":$(head -1 "$dir/display")"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "wine: Xvfb did not start; its log: $dir/xvfb.log" >&2
+    return 2
+}
+
+qor_stop_display() {
+    [ -n "$qor_display_pid" ] || return 0
+    kill "$qor_display_pid" 2>/dev/null || true
+    wait "$qor_display_pid" 2>/dev/null || true
+    qor_display_pid=
+}
+
+qor_display_works() {
+    timeout 10 xdpyinfo >/dev/null 2>&1
+}
