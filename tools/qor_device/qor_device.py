@@ -772,7 +772,7 @@ class Device:
         self.log("device: stopped")
 
 
-def parse_args(argv):
+def build_parser():
     p = argparse.ArgumentParser(description="Simulated QOR device (web server, TFTP "
                                 "client, restart) for tests inside the test world.")
     p.add_argument("address", help="IPv4 address the device plays on")
@@ -844,7 +844,11 @@ def parse_args(argv):
                    help="one nonce until the restart, even for requests without Authorization")
     f.add_argument("--unreachable", choices=("refuse", "drop"),
                    help="never serve HTTP: refuse connections, or leave them unanswered")
-    return p.parse_args(argv)
+    return p
+
+
+def parse_args(argv):
+    return build_parser().parse_args(argv)
 
 
 def main(argv):
