@@ -25,3 +25,5 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 ctest --test-dir build/fuzz -L fuzz --output-on-failure
 run_preset windows
+echo "=== reproducible exe ==="
+tools/check-reproducible.sh
