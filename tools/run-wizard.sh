@@ -48,6 +48,12 @@ if [ -n "${DISPLAY:-}" ] && ! qor_display_works; then
     exit 2
 fi
 
+if [ -z "${DISPLAY:-}" ] && ! scenario=$(python3 "$helper" match "$top/tests/scenarios" "$@" -- "${device_options[@]}"); then
+    echo "run-wizard: no scenario in tests/scenarios plays a device with ${device_options[*]}; start the" \
+        "command with a display to click through it yourself" >&2
+    exit 2
+fi
+
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)" 9>&-
 
@@ -56,11 +62,6 @@ rm -rf "$run"
 mkdir -p "$run"
 
 if [ -z "${DISPLAY:-}" ]; then
-    if ! scenario=$(python3 "$helper" match "$top/tests/scenarios" "$@" -- "${device_options[@]}"); then
-        echo "run-wizard: no scenario in tests/scenarios plays a device with ${device_options[*]}; start the" \
-            "command with a display to click through it yourself" >&2
-        exit 2
-    fi
     echo "No display: playing ${scenario#"$top"/} (device: $(sed -n 's/^device //p' "$scenario"));" \
         "screenshots go to $run/screenshots"
     rc=0
