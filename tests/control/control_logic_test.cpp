@@ -210,3 +210,14 @@ TEST(Trace, FormatsOneLineToTheDebugOutputAndCutsItAtItsBuffer) {
     Trace("%s", longName.c_str());
     EXPECT_EQ(headless::TakeDebugOutput(), std::string(1023, 'n'));
 }
+
+TEST(Trace, LongTextGoesOutWholeAndEndsItsLine) {
+    headless::TakeDebugOutput();
+    std::string answer = "HTTP/1.1 200 OK\r\n\r\n<html>" + std::string(700, 'x') + "</html>";
+    TraceText(answer.c_str());
+    EXPECT_EQ(headless::TakeDebugOutput(), answer + "\n");
+
+    TraceText("GET / HTTP/1.1\r\n\r\n");
+    TraceText("");
+    EXPECT_EQ(headless::TakeDebugOutput(), "GET / HTTP/1.1\r\n\r\n");
+}

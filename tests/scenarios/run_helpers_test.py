@@ -1,0 +1,113 @@
+#!/usr/bin/python3
+"""Tests of the helpers around whole runs: the trace check (Wine's escaped
+debug strings, order, texts that must never appear) and the main command's
+device options (merged with the defaults, matched to a scenario, and the
+verdict read from the device's state)."""
+import json
+import os
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "scenario"))
+import trace_check  # noqa: E402
+import wizard_run  # noqa: E402
+
+DEFAULTS = ["--software-version", "2.0.12", "--restart-delay", "20"]
+
+
+class TraceCheck(unittest.TestCase):
+    def test_wine_escapes_come_back_as_the_text(self):
+        self.assertEqual(trace_check.unescape(r'GET /a HTTP/1.1\r\nHost: \"x\"\\\t\x41\101'),
+                         'GET /a HTTP/1.1\r\nHost: "x"\\\tAA')
+
+    def test_wine_log_is_decoded_and_other_lines_pass_on(self):
+        with tempfile.TemporaryDirectory() as d:
+            log, trace = os.path.join(d, "log"), os.path.join(d, "trace")
+            with open(log, "w") as f:
+                f.write('0024:warn:debugstr:OutputDebugStringA "recv done\\n"\n'
+                        "it looks like wine32 is missing\n"
+                        '0024:warn:debugstr:OutputDebugStringA "HTTP/1.1 200 OK\\r\\n"\n')
+            trace_check.decode_wine_log(log, trace)
+            with open(trace, newline="") as f:
+                self.assertEqual(f.read(), "recv done\nHTTP/1.1 200 OK\r\n")
+
+    def test_texts_are_found_in_order_on_one_line_or_later_ones(self):
+        lines = ["HTTP c000020a:23456 to c0000214:80", 'Authorization: Digest response="1",nc=000000001,cnonce="2"',
+                 "recv done"]
+        self.assertEqual(trace_check.check(lines, ["HTTP c0", "response=", "nc=000000001", "recv done"], []), [])
+        self.assertTrue(trace_check.check(lines, ["nc=000000001", "response="], []))
+        self.assertTrue(trace_check.check(lines, ["recv done", "HTTP c0"], []))
+
+    def test_a_text_that_must_never_appear_fails_wherever_it_is(self):
+        self.assertEqual(trace_check.check(["a", "b"], [], ["secret"]), [])
+        self.assertEqual(trace_check.check(["a", "password=secret!"], [], ["secret"]),
+                         ['trace line 2 holds "secret"'])
+
+
+class DeviceOptions(unittest.TestCase):
+    parser = wizard_run.qor_device.build_parser()
+    scenarios = os.path.join(HERE)
+
+    def merged(self, *given):
+        return wizard_run.merge(self.parser, DEFAULTS, list(given))
+
+    def played(self, *given):
+        found = wizard_run.match(self.parser, self.scenarios, list(given), self.merged(*given))
+        return os.path.basename(found[0]) if found else None
+
+    def test_a_given_option_replaces_only_its_own_default(self):
+        self.assertEqual(self.merged("--password", "secret"), DEFAULTS + ["--password", "secret"])
+        self.assertEqual(self.merged("--software-version=2.0.10", "--never-fetch"),
+                         ["--restart-delay", "20", "--software-version=2.0.10", "--never-fetch"])
+
+    def test_options_the_device_does_not_know_are_refused(self):
+        with self.assertRaises(SystemExit):
+            wizard_run.merge(self.parser, DEFAULTS, ["--bogus"])
+        with self.assertRaises(SystemExit):
+            wizard_run.merge(self.parser, DEFAULTS, ["--software-version"])
+
+    def test_the_played_scenario_has_the_device_asked_for(self):
+        self.assertEqual(self.played(), "straight_to_target.scn")
+        self.assertEqual(self.played("--restart-delay", "3"), "straight_to_target.scn")
+        self.assertEqual(self.played("--password", "secret", "--software-version", "2.0.10"),
+                         "transition_with_password.scn")
+        self.assertEqual(self.played("--unreachable", "refuse"), "unreachable.scn")
+        self.assertEqual(self.played("--never-fetch"), "never_fetch.scn")
+        self.assertIsNone(self.played("--software-version", "2.0.11"))
+
+
+class Verdict(unittest.TestCase):
+    def verdict(self, state):
+        with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as f:
+            json.dump(state, f)
+        try:
+            return wizard_run.outcome(f.name, "2.0.12")
+        finally:
+            os.unlink(f.name)
+
+    def test_each_end_of_a_run_has_its_own_line(self):
+        upgraded, line = self.verdict({"software_version": "2.0.13(SEg)", "triggers": [{}],
+                                       "transfers": [{"complete": True}]})
+        self.assertTrue(upgraded)
+        self.assertIn("now runs 2.0.13(SEg)", line)
+        cases = [({"software_version": "2.0.12", "triggers": [], "transfers": []}, "before it told"),
+                 ({"software_version": "2.0.12", "triggers": [{}], "transfers": []}, "never asked"),
+                 ({"software_version": "2.0.12", "triggers": [{}],
+                   "transfers": [{"name": "/qor1.bi0", "complete": False, "blocks": 7}]}, "after 7 blocks"),
+                 ({"software_version": "2.0.12", "triggers": [{}], "transfers": [{"complete": True}]},
+                  "still runs 2.0.12")]
+        for state, words in cases:
+            upgraded, line = self.verdict(state)
+            self.assertFalse(upgraded, line)
+            self.assertIn(words, line)
+
+    def test_a_missing_state_file_is_no_upgrade(self):
+        upgraded, line = wizard_run.outcome("/nonexistent/state.json", "2.0.12")
+        self.assertFalse(upgraded)
+        self.assertIn("left no state", line)
+
+
+if __name__ == "__main__":
+    unittest.main()
