@@ -1,6 +1,7 @@
 #!/bin/bash
 # Refreshes docs/screenshots from the real exe under Wine: plays the scenarios
-# that meet every dialog and saves their pictures there.
+# that meet every dialog and, when all of them pass, puts their pictures there
+# in place of the old ones.
 #   update_screenshots.sh [--build DIR]     (default build/windows)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -8,11 +9,13 @@ top=$(cd "$here/../.." && pwd)
 build=$top/build/windows
 [ "${1:-}" != --build ] || build=$2
 shots=$top/docs/screenshots
-mkdir -p "$shots"
+fresh=$(mktemp -d /tmp/qor-screenshots.XXXXXX)
+trap 'rm -rf "$fresh"' EXIT
 for name in warning_cancel invalid_address straight_to_target transition_with_password cancel_connecting unreachable \
     cancel_password handset_skips_version_check; do
-    file=$top/tests/scenarios/$name.scn
-    [ -f "$file" ] || continue
-    "$here/run_scenario.sh" --wine --build "$build" --shots "$shots" "$file"
+    "$here/run_scenario.sh" --wine --build "$build" --shots "$fresh" "$top/tests/scenarios/$name.scn"
 done
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+cp "$fresh"/*.png "$shots/"
 ls -1 "$shots"
