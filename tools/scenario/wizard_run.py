@@ -72,8 +72,9 @@ def scenario_device(path):
 
 def match(parser, scenario_dir, given, merged):
     """The scenarios whose device agrees with the merged options on every
-    behaviour that the user or the scenario sets; those that reach the success
-    dialog with nothing else in the way (no port held) first."""
+    behaviour that the user or the scenario sets; first those that reach the
+    success dialog, then those with nothing else in the way (no port held),
+    then those where the user does not give up (no Cancel, Esc or close box)."""
     wanted = vars(parser.parse_args([ADDRESS] + merged))
     found = []
     for path in sorted(glob.glob(os.path.join(scenario_dir, "*.scn"))):
@@ -87,8 +88,9 @@ def match(parser, scenario_dir, given, merged):
                 steps = [line.split()[:2] for line in f]
             succeeds = ["dialog", "111"] in steps
             holds_ports = any(step[:1] == ["occupy-udp"] for step in steps)
-            found.append((not succeeds, holds_ports, path))
-    return [found_path for _, _, found_path in sorted(found)]
+            gives_up = ["press", "cancel"] in steps or ["key", "esc"] in steps or ["close"] in steps
+            found.append((not succeeds, holds_ports, gives_up, path))
+    return [entry[-1] for entry in sorted(found)]
 
 
 def outcome(state_path, first_version):
