@@ -12,6 +12,7 @@ shots=$top/docs/screenshots
 fresh=$(mktemp -d /tmp/qor-screenshots.XXXXXX)
 trap 'rm -rf "$fresh"' EXIT
 for name in warning_cancel invalid_address straight_to_target transition_with_password cancel_connecting unreachable \
+    give_up version_mismatch \
     cancel_password handset_skips_version_check; do
     "$here/run_scenario.sh" --wine --build "$build" --shots "$fresh" "$top/tests/scenarios/$name.scn"
 done

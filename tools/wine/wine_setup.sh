@@ -27,12 +27,15 @@ qor_wine_env() {
 # report the window withdrawn (measured between the read request and the
 # option acknowledgement, when dialog 114 gives way to 110).
 #
-# FontSubstitutes: the dialog templates are laid out for Windows' 8-point
-# "MS Sans Serif", a bitmap face. Wine ships that bitmap font (sserife.fon,
-# copied into the prefix below), and with it in the prefix the templates get
-# the Windows metrics. "MS Shell Dlg" is the face of message boxes and
-# captions; mapped to the same face, as on Windows of the templates' time,
-# a message box is sized for the caption it carries.
+# Fonts: the dialog templates are laid out for Windows' 8-point "MS Sans
+# Serif", a bitmap face. Wine ships that bitmap font (sserife.fon) and Tahoma,
+# Windows' face of message boxes; both are copied into the prefix below, where
+# Wine looks for them, and with them the dialogs get the metrics of Windows.
+# Message boxes are drawn in "MS Shell Dlg", which Tahoma stands for. Wine,
+# unlike Windows, does not widen a message box for a caption longer than its
+# text, so captions are in plain rather than bold MS Sans Serif (LOGFONTW:
+# height -11, weight 400): "QOR Firwmare Upgrade Error" then fits above
+# "Upgrade Failed: User Abort" instead of running under the close box.
 qor_prefix_settings() {
     cat <<'EOF'
 REGEDIT4
@@ -42,7 +45,10 @@ REGEDIT4
 "Managed"="N"
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
-"MS Shell Dlg"="MS Sans Serif"
+"MS Shell Dlg"="Tahoma"
+
+[HKEY_CURRENT_USER\Control Panel\Desktop\WindowMetrics]
+"CaptionFont"=hex:f5,ff,ff,ff,00,00,00,00,00,00,00,00,00,00,00,00,90,01,00,00,00,00,00,00,00,00,00,00,4d,00,53,00,20,00,53,00,61,00,6e,00,73,00,20,00,53,00,65,00,72,00,69,00,66,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
 EOF
 }
 
@@ -60,10 +66,10 @@ qor_make_prefix() {
         timeout 60 wineserver -w || true
         mv "$stamp.new" "$stamp"
     fi
-    # Fonts Wine reads from the prefix only: the bitmap MS Sans Serif, and
-    # Marlett for the glyphs of the caption buttons.
+    # Fonts Wine reads from the prefix only: the bitmap MS Sans Serif, Tahoma,
+    # and Marlett for the glyphs of the caption buttons.
     local font
-    for font in sserife.fon marlett.ttf; do
+    for font in sserife.fon tahoma.ttf tahomabd.ttf marlett.ttf; do
         [ -f "$WINEPREFIX/drive_c/windows/Fonts/$font" ] || cp "$qor_wine_fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
     done
 }
