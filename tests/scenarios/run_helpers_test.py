@@ -2,9 +2,11 @@
 """Tests of the helpers around whole runs: the trace check (Wine's escaped
 debug strings, order, texts that must never appear) and the main command's
 device options (merged with the defaults, matched to a scenario, and the
-verdict read from the device's state)."""
+verdict read from the device's state); and that the user guide explains every
+failure message the program has."""
 import json
 import os
+import re
 import sys
 import tempfile
 import unittest
@@ -108,6 +110,16 @@ class Verdict(unittest.TestCase):
         upgraded, line = wizard_run.outcome("/nonexistent/state.json", "2.0.12")
         self.assertFalse(upgraded)
         self.assertIn("left no state", line)
+
+
+class UserGuide(unittest.TestCase):
+    def test_every_failure_message_is_explained(self):
+        with open(os.path.join(HERE, "..", "..", "src", "ui", "texts.h"), encoding="utf-8") as f:
+            messages = re.findall(r'"(Upgrade Failed: [^"]*)"', f.read())
+        with open(os.path.join(HERE, "..", "..", "docs", "user-guide.md"), encoding="utf-8") as f:
+            guide = f.read()
+        self.assertGreater(len(messages), 10)
+        self.assertEqual([m for m in messages if m not in guide], [])
 
 
 if __name__ == "__main__":
