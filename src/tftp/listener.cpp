@@ -84,7 +84,8 @@ void WaitForReadRequest(TftpListener* listener, HWND waitingDialog, sockaddr_in*
     IdleBar bar = StartIdleBar(waitingDialog);
     DWORD lastPump = timeGetTime();
     for (;;) {
-        int received = ReceiveDatagram(listener->udpSocket, listener->packet, sender);
+        int received =
+            ReceiveDatagram(listener->udpSocket, listener->packet, static_cast<int>(sizeof listener->packet), sender);
         if (received > 0) {
             if (IsExpectedReadRequest(listener->packet, received)) {
                 break;
@@ -115,7 +116,7 @@ uint16_t StartTftpListener(uint32_t localAddress) {
     if (listener->udpSocket == INVALID_SOCKET) {
         FailUpgrade(text::kListenerSocket);
     }
-    uint16_t port = BindFirstFreePort(listener->udpSocket, localAddress);
+    uint16_t port = BindFirstFree(listener->udpSocket, localAddress, kTftpFirstPort, kTftpPortTries);
     if (port == 0) {
         FailUpgrade(text::kListenerBind);
     }
@@ -125,18 +126,6 @@ uint16_t StartTftpListener(uint32_t localAddress) {
         FailUpgrade(text::kListenerThread);
     }
     return port;
-}
-
-uint16_t BindFirstFreePort(SOCKET udpSocket, uint32_t localAddress) {
-    for (int attempt = 0; attempt < kTftpPortTries; ++attempt) {
-        uint16_t port = static_cast<uint16_t>(kTftpFirstPort + attempt);
-        sockaddr_in address;
-        MakeSockAddr(localAddress, port, &address);
-        if (bind(udpSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            return port;
-        }
-    }
-    return 0;
 }
 
 bool IsExpectedReadRequest(const uint8_t* packet, int length) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/win.h"
+#include "src/net/sockets.h"
 #include "src/tftp/packets.h"
 
 #include <cstdint>
@@ -19,8 +20,6 @@ struct TftpListener {
 // Binds 69 or the next free port up to 168, starts the listener thread and
 // returns the bound port.
 uint16_t StartTftpListener(uint32_t localAddress);
-// Binds `udpSocket` to the first free port of 69..168; 0 when none is free.
-uint16_t BindFirstFreePort(SOCKET udpSocket, uint32_t localAddress);
 // True for a read request, opcode 1, naming the expected file.
 bool IsExpectedReadRequest(const uint8_t* packet, int length);
 DWORD WINAPI TftpListenerThread(LPVOID listener);

@@ -38,7 +38,8 @@ uint64_t PortNow(void*) {
 }
 
 int PortReceive(void* context, uint8_t* packet, sockaddr_in* sender) {
-    return ReceiveDatagram(static_cast<SessionPort*>(context)->udpSocket, packet, sender);
+    auto* port = static_cast<SessionPort*>(context);
+    return ReceiveDatagram(port->udpSocket, packet, static_cast<int>(kTftpPacketSize), sender);
 }
 
 void PortSend(void* context, const uint8_t* packet, size_t length, const sockaddr_in& destination) {

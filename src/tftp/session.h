@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win.h"
+#include "src/net/sockets.h"
 #include "src/tftp/packets.h"
 
 #include <cstdint>

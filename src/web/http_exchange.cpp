@@ -4,7 +4,7 @@
 #include "src/web/http_exchange.h"
 
 #include "src/control/trace.h"
-#include "src/tftp/packets.h"
+#include "src/net/sockets.h"
 #include "src/ui/texts.h"
 
 #include <cstring>
@@ -72,19 +72,6 @@ void ExtractDeviceInfo(const char* page, DeviceInfo* info) {
     ExtractPageField(page, "Serial Number:", info->serialNumber, kPageFieldLimit);
 }
 
-// Tries base, base + 1, ... base + 100 without address reuse, so that a
-// port still held by an earlier exchange is passed over.
-bool BindLocalPort(SOCKET connection, uint32_t localAddress, uint16_t localPortBase) {
-    for (int i = 0; i < kHttpLocalPortTries; ++i) {
-        sockaddr_in local;
-        MakeSockAddr(localAddress, uint16_t(localPortBase + i), &local);
-        if (bind(connection, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 SOCKET OpenDeviceConnection(uint32_t localAddress, uint16_t localPortBase, uint32_t deviceAddress,
@@ -93,7 +80,8 @@ SOCKET OpenDeviceConnection(uint32_t localAddress, uint16_t localPortBase, uint3
     if (connection == INVALID_SOCKET) {
         FailUpgrade(text::kHttpSocket);
     }
-    if (!BindLocalPort(connection, localAddress, localPortBase)) {
+    // base, base + 1, ... base + 100: a port still held by an earlier exchange is passed over.
+    if (BindFirstFree(connection, localAddress, localPortBase, kHttpLocalPortTries) == 0) {
         FailUpgrade(text::kHttpBind);
     }
     sockaddr_in device;

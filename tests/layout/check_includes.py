@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The portability rule, checked: a file of the program includes only the C++
 standard library, its own headers, and the operating system through
-"platform/win.h" alone; it never asks which platform it is on.
+"platform/win.h" alone; it never asks which platform it is on. The protocol
+files (packets, MD5, Digest) reach no platform header at all, not even
+through the headers they include.
 
     check_includes.py SRC_DIR
 
@@ -21,6 +23,8 @@ typeindex typeinfo unordered_map unordered_set utility valarray variant vector
 """.split())
 OWN_PREFIXES = ("src/", "resources/")
 OS_DOOR = "platform/win.h"
+PROTOCOL_FILES = ("tftp/packets.h", "tftp/packets.cpp", "web/md5.h", "web/md5.cpp", "web/digest.h",
+                  "web/digest.cpp")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 PLATFORM_TEST = re.compile(r'^\s*#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|WIN32|__linux__|__unix__|__APPLE__|_MSC_VER|__MINGW32__)\b')
 
@@ -39,6 +43,30 @@ def breaches(path):
                 yield number, "asks which platform it is on; only platform/ may"
 
 
+def own_includes(path):
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            include = INCLUDE.match(line)
+            if include and include.group(1) == '"':
+                yield include.group(2)
+
+
+def reaches_platform(top, name, seen):
+    """Whether src/`name` includes platform/win.h, directly or through its own headers."""
+    if name in seen:
+        return False
+    seen.add(name)
+    path = os.path.join(top, name)
+    if not os.path.isfile(path):
+        return False
+    for included in own_includes(path):
+        if included == OS_DOOR:
+            return True
+        if included.startswith("src/") and reaches_platform(top, included[len("src/"):], seen):
+            return True
+    return False
+
+
 def main():
     if len(sys.argv) != 2 or not os.path.isdir(sys.argv[1]):
         print(__doc__.strip(), file=sys.stderr)
@@ -55,6 +83,10 @@ def main():
             for number, why in breaches(path):
                 print("%s:%d: %s" % (os.path.relpath(path, top), number, why))
                 found += 1
+    for name in PROTOCOL_FILES:
+        if reaches_platform(top, name, set()):
+            print("%s: a protocol file reaches \"%s\"; it works on bytes alone" % (name, OS_DOOR))
+            found += 1
     print("%d files checked, %d breaches" % (checked, found))
     return 1 if found else 0
 

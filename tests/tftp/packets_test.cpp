@@ -1,4 +1,4 @@
-// Packet layouts and socket address helpers, byte for byte.
+// Packet layouts, byte for byte.
 #include "src/tftp/packets.h"
 
 #include <gtest/gtest.h>
@@ -28,35 +28,6 @@ TEST(U16BE, LoadsBytesAsUnsigned) {
         PutU16BE(roundTrip, value);
         EXPECT_EQ(GetU16BE(roundTrip), value);
     }
-}
-
-TEST(SockAddr, MakesNetworkOrderAndSplitsBack) {
-    sockaddr_in address;
-    std::memset(&address, 0xaa, sizeof address);
-    MakeSockAddr(0xC0000201u, 69, &address);  // 192.0.2.1
-    EXPECT_EQ(address.sin_family, AF_INET);
-    const auto* port = reinterpret_cast<const uint8_t*>(&address.sin_port);
-    EXPECT_EQ(port[0], 0);
-    EXPECT_EQ(port[1], 69);
-    const auto* octets = reinterpret_cast<const uint8_t*>(&address.sin_addr.s_addr);
-    EXPECT_EQ(octets[0], 192);
-    EXPECT_EQ(octets[1], 0);
-    EXPECT_EQ(octets[2], 2);
-    EXPECT_EQ(octets[3], 1);
-
-    uint32_t splitAddress = 0;
-    uint16_t splitPort = 0;
-    SplitSockAddr(address, &splitAddress, &splitPort);
-    EXPECT_EQ(splitAddress, 0xC0000201u);
-    EXPECT_EQ(splitPort, 69);
-}
-
-TEST(SockAddr, ZeroIsTheAnyAddress) {
-    sockaddr_in address;
-    std::memset(&address, 0x55, sizeof address);
-    MakeSockAddr(0, 23456, &address);
-    EXPECT_EQ(address.sin_addr.s_addr, htonl(INADDR_ANY));
-    EXPECT_EQ(ntohs(address.sin_port), 23456);
 }
 
 TEST(Oack, CarriesTsizeAndTimeoutOnly) {

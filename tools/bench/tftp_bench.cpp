@@ -93,7 +93,7 @@ double FetchFromSession(const std::string& client, const std::string& out) {
     poll(&ready, 1, 5000);
     uint8_t request[kTftpPacketSize];
     sockaddr_in sender;
-    ReceiveDatagram(udpSocket, request, &sender);
+    ReceiveDatagram(udpSocket, request, static_cast<int>(sizeof request), &sender);
     auto* session = static_cast<TftpSession*>(std::calloc(1, sizeof(TftpSession)));
     session->udpSocket = udpSocket;
     session->localAddress = kLoopback;
