@@ -100,6 +100,10 @@ void PauseRestOfPoll(const TransferOps& ops, uint64_t pollStart) {
     }
 }
 
+// Right after a block goes out its ACK is looked for without a pause for a
+// moment: a client on the LAN answers sooner than a wait could wake.
+constexpr uint64_t kSpinMicroseconds = 300;
+
 // Counts one poll for every whole millisecond since `pollStart`, so that a
 // cycle is 100 ms of silence however the pauses fell. A cycle's end stops
 // the count there: the next cycle starts in full after the retransmission.
@@ -172,6 +176,7 @@ bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& 
 
     TransferProgress progress = {image, 0, 0};
     uint64_t pollStart = ops.now(ops.context);
+    uint64_t spinUntil = 0;
     for (;;) {
         sockaddr_in sender;
         int received = ops.receive(ops.context, session->packet, &sender);
@@ -188,12 +193,13 @@ bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& 
                 SendDataBlock(ops, session->packet, progress.imageCursor, session->sentSize, session->nextBlock,
                               destination);
                 pollStart = ops.now(ops.context);
+                spinUntil = pollStart + kSpinMicroseconds;
                 continue;
             }
             if (verdict == DatagramVerdict::Ignored && !IsFromPeer(*session, sender)) {
                 TraceStranger(sender);
             }
-        } else {
+        } else if (ops.now(ops.context) >= spinUntil) {
             ops.pumpOne(ops.context);
             PauseRestOfPoll(ops, pollStart);
         }
