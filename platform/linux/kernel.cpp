@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -23,7 +22,6 @@ namespace {
 // thread, so either may go first.
 struct ThreadState {
     std::mutex mutex;
-    std::condition_variable ended;
     bool running = true;
     DWORD exitCode = STILL_ACTIVE;
     // Readable once the thread has ended, for message waits.
@@ -91,7 +89,6 @@ void RunThread(const std::shared_ptr<ThreadState>& state, LPTHREAD_START_ROUTINE
     uint64_t one = 1;
     ssize_t written = write(state->endSignal, &one, sizeof one);
     static_cast<void>(written);  // a full counter is still readable
-    state->ended.notify_all();
 }
 
 }  // namespace
@@ -129,21 +126,6 @@ HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, LPVOID paramete
     }
     std::thread(RunThread, handle->state, start, parameter).detach();
     return handle;
-}
-
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-    std::shared_ptr<ThreadState> state = StateOf(handle);
-    if (state == nullptr) {
-        return WAIT_FAILED;
-    }
-    std::unique_lock<std::mutex> lock(state->mutex);
-    auto hasEnded = [&] { return !state->running; };
-    if (milliseconds == INFINITE) {
-        state->ended.wait(lock, hasEnded);
-        return WAIT_OBJECT_0;
-    }
-    bool ended = state->ended.wait_for(lock, std::chrono::milliseconds(milliseconds), hasEnded);
-    return ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {

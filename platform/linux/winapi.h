@@ -1,8 +1,23 @@
 // Linux stand-in for the subset of user32, comctl32, kernel32, winmm and
-// Winsock 1.1 that the program calls. Names, types and values follow the
+// Winsock that the program calls. Names, types and values follow the
 // Windows API so that the program's sources build unchanged on both sides.
 // Sockets are the BSD ones under their Winsock names; windows and dialogs
 // belong to a headless dialog manager (see headless.h for its test driver).
+//
+// The rule: a name lives here only because a file under src/ calls it. What
+// the program stops calling goes, with its tests. The few exceptions, and why
+// they stay (tests/layout/check_layer_api.py holds the same list):
+// - GetMessageA and IsDialogMessageA: DialogBoxParamA's modal loop is built
+//   from them, as Windows' own is.
+// - GetModuleHandleA: the native entry (main/linux_main.cpp) passes the
+//   module handle to WinMain, as the Windows loader does.
+// - GetFocus, IsWindow and PostMessageA: the layer's tests check with them
+//   what the program relies on (focus per thread behind SetFocus, windows
+//   gone after DestroyWindow and EndDialog, PeekMessageA's order and filters
+//   on a queue they fill); the test driver (headless.h) reads a dialog, not
+//   a thread, and cannot say this.
+// Socket errors are not reported through a WSAGetLastError: the program only
+// tells success from failure.
 #pragma once
 
 #include <arpa/inet.h>
@@ -61,7 +76,6 @@ using ATOM = WORD;
 
 #define LOWORD(l) ((WORD)(((uintptr_t)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((uintptr_t)(l)) >> 16) & 0xffff))
-#define MAKEWORD(a, b) ((WORD)(((BYTE)(a)) | (((WORD)((BYTE)(b))) << 8)))
 #define MAKELONG(a, b) ((LONG)(((WORD)(a)) | (((DWORD)((WORD)(b))) << 16)))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
@@ -225,7 +239,6 @@ HMODULE GetModuleHandleA(LPCSTR name);
 void Sleep(DWORD milliseconds);
 HANDLE CreateThread(void* attributes, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
                     DWORD* threadId);
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
 BOOL CloseHandle(HANDLE handle);
 [[noreturn]] void ExitProcess(UINT exitCode);
@@ -261,15 +274,12 @@ BOOL EndDialog(HWND dialog, INT_PTR result);
 BOOL DestroyWindow(HWND window);
 BOOL ShowWindow(HWND window, int command);
 BOOL IsWindow(HWND window);
-HWND GetParent(HWND window);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 BOOL SetWindowTextA(HWND window, LPCSTR text);
-int GetWindowTextA(HWND window, LPSTR text, int maxCount);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount);
 HWND GetDlgItem(HWND dialog, int id);
-int GetDlgCtrlID(HWND control);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -304,8 +314,6 @@ struct WSADATA {
 };
 
 int WSAStartup(WORD version, WSADATA* data);
-int WSACleanup();
-int WSAGetLastError();
 int closesocket(SOCKET socket);
 int ioctlsocket(SOCKET socket, long command, unsigned long* argument);
 

@@ -40,20 +40,9 @@ BOOL IsWindow(HWND window) {
     return layer::Find(window) != nullptr;
 }
 
-HWND GetParent(HWND window) {
-    Lock lock(layer::Mutex());
-    layer::Window* target = layer::Find(window);
-    return target == nullptr ? nullptr : target->parent;
-}
-
 BOOL SetWindowTextA(HWND window, LPCSTR text) {
     Lock lock(layer::Mutex());
     return SetText(layer::Find(window), text);
-}
-
-int GetWindowTextA(HWND window, LPSTR text, int maxCount) {
-    Lock lock(layer::Mutex());
-    return GetText(layer::Find(window), text, maxCount);
 }
 
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
@@ -70,12 +59,6 @@ HWND GetDlgItem(HWND dialog, int id) {
     Lock lock(layer::Mutex());
     layer::Window* item = ItemOf(dialog, id);
     return item == nullptr ? nullptr : item->handle;
-}
-
-int GetDlgCtrlID(HWND control) {
-    Lock lock(layer::Mutex());
-    layer::Window* window = layer::Find(control);
-    return window == nullptr || window->kind == layer::WindowKind::Dialog ? 0 : window->id;
 }
 
 HWND SetFocus(HWND window) {

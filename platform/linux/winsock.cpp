@@ -14,7 +14,6 @@ namespace {
 constexpr int kWsaeFault = 10014;
 constexpr int kWsaSysNotReady = 10091;
 constexpr int kWsaVerNotSupported = 10092;
-constexpr int kWsaNotInitialised = 10093;
 constexpr WORD kHighestVersion = 0x0202;
 
 std::atomic<bool> failNextStartup{false};
@@ -42,21 +41,6 @@ int WSAStartup(WORD version, WSADATA* data) {
     std::snprintf(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
     ++startups;
     return 0;
-}
-
-int WSACleanup() {
-    int before = startups.load();
-    while (before > 0 && !startups.compare_exchange_weak(before, before - 1)) {
-    }
-    if (before <= 0) {
-        errno = kWsaNotInitialised;
-        return SOCKET_ERROR;
-    }
-    return 0;
-}
-
-int WSAGetLastError() {
-    return errno;
 }
 
 int closesocket(SOCKET socket) {

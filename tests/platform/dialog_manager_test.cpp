@@ -397,7 +397,7 @@ TEST_F(DialogManager, ProceduresRunOnTheThreadThatCreatedTheDialog) {
         << "control messages work from any thread";
     EXPECT_EQ(headless::ProgressOf(dialog, IDC_TEST_PROGRESS).position, 40);
     headless::PressButton(dialog, IDCANCEL);
-    ASSERT_EQ(WaitForSingleObject(thread, platform_test::kWaitMs), WAIT_OBJECT_0);
+    ASSERT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, platform_test::kWaitMs, QS_ALLINPUT), WAIT_OBJECT_0);
     DWORD code = 0;
     GetExitCodeThread(thread, &code);
     EXPECT_EQ(code, 5u);

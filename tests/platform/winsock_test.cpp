@@ -40,10 +40,6 @@ TEST(Winsock, StartupChecksTheVersionAndCanBeMadeToFail) {
     headless::FailNextWsaStartup();
     EXPECT_NE(WSAStartup(0x0101, &data), 0);
     EXPECT_EQ(WSAStartup(0x0101, &data), 0) << "only the next one fails";
-
-    EXPECT_EQ(WSACleanup(), 0);
-    EXPECT_EQ(WSACleanup(), 0);
-    EXPECT_EQ(WSACleanup(), SOCKET_ERROR) << "one cleanup per start-up";
 }
 
 TEST(Winsock, StartupIgnoresSigpipeSoAClosedPeerIsAnError) {
@@ -68,10 +64,9 @@ TEST(Winsock, StartupIgnoresSigpipeSoAClosedPeerIsAnError) {
         Sleep(1);
     }
     EXPECT_EQ(result, SOCKET_ERROR) << "the process is still here to see the error";
-    EXPECT_TRUE(WSAGetLastError() == EPIPE || WSAGetLastError() == ECONNRESET) << WSAGetLastError();
+    EXPECT_TRUE(errno == EPIPE || errno == ECONNRESET) << errno;
     closesocket(client);
     closesocket(listener);
-    WSACleanup();
 }
 
 TEST(Winsock, NonBlockingReceiveAndClose) {
@@ -87,7 +82,7 @@ TEST(Winsock, NonBlockingReceiveAndClose) {
     sockaddr_in from = {};
     socklen_t fromLength = sizeof from;
     EXPECT_EQ(recvfrom(udp, packet, sizeof packet, 0, AsAddress(&from), &fromLength), SOCKET_ERROR);
-    EXPECT_TRUE(WSAGetLastError() == EAGAIN || WSAGetLastError() == EWOULDBLOCK);
+    EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
 
     ASSERT_EQ(sendto(udp, "ping", 4, 0, AsAddress(&address), sizeof address), 4);
     ssize_t got = -1;
