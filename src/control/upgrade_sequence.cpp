@@ -17,9 +17,10 @@ namespace {
 
 constexpr DWORD kStagePollMs = 10;
 
+// Asleep for good: the listener thread ends the process.
 [[noreturn]] void WaitForListenerToEnd() {
     for (;;) {
-        Sleep(kStagePollMs);
+        Sleep(INFINITE);
     }
 }
 
