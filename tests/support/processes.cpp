@@ -223,6 +223,21 @@ pid_t StartProgram(const std::vector<std::string>& arguments, const std::string&
     return pid;
 }
 
+namespace {
+
+int ExitStatus(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+int WaitForProgramEnd(pid_t pid) {
+    int status = 0;
+    pid_t done = waitpid(pid, &status, 0);
+    Forget(pid);
+    return done == pid ? ExitStatus(status) : -1;
+}
+
 int WaitForProgram(pid_t pid, int timeoutSeconds) {
     double deadline = SecondsNow() + timeoutSeconds;
     for (;;) {
@@ -230,7 +245,7 @@ int WaitForProgram(pid_t pid, int timeoutSeconds) {
         pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) {
             Forget(pid);
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return ExitStatus(status);
         }
         if (done < 0 || SecondsNow() > deadline) {
             StopProgram(pid);

@@ -43,6 +43,8 @@ ChildOutcome RunInChild(bool privateNetwork, int timeoutSeconds, const std::func
 pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& logPath = "/dev/null");
 // Waits up to `timeoutSeconds` for it; its exit status, or -1 after killing it.
 int WaitForProgram(pid_t pid, int timeoutSeconds);
+// Waits for its end however long it takes, and sees it at once (for timing it).
+int WaitForProgramEnd(pid_t pid);
 void StopProgram(pid_t pid);
 
 // A server program started by the test and stopped when the object goes;

@@ -7,14 +7,12 @@
 #include "src/control/upgrade_state.h"
 #include "src/tftp/listener.h"
 #include "src/tftp/session.h"
+#include "tests/support/processes.h"
+#include "tests/support/sockets.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -27,40 +25,9 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001;
 constexpr char kName[] = "/qorbench.bi0";
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-pid_t Start(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::vector<std::string> ClientCommand(const std::string& client, uint16_t port, const std::string& out) {
     if (client == "curl") {
@@ -87,8 +54,8 @@ double FetchFromSession(const std::string& client, const std::string& out) {
     getsockname(udpSocket, reinterpret_cast<sockaddr*>(&address), &length);
     uint16_t port = ntohs(address.sin_port);
 
-    double start = Now();
-    pid_t pid = Start(ClientCommand(client, port, out));
+    double start = SecondsNow();
+    pid_t pid = StartProgram(ClientCommand(client, port, out));
     pollfd ready = {udpSocket, POLLIN, 0};
     poll(&ready, 1, 5000);
     uint8_t request[kTftpPacketSize];
@@ -101,8 +68,8 @@ double FetchFromSession(const std::string& client, const std::string& out) {
     SplitSockAddr(sender, &session->peerAddress, &session->peerPort);
     PrepareTransfer(session, upgradeState.targetImage.size);
     TransferImage(session, upgradeState.targetImage.bytes);
-    int status = Wait(pid);
-    double seconds = Now() - start;
+    int status = WaitForProgramEnd(pid);
+    double seconds = SecondsNow() - start;
     DestroyWindow(session->uploadDialog);
     std::free(session);
     closesocket(udpSocket);
@@ -110,9 +77,9 @@ double FetchFromSession(const std::string& client, const std::string& out) {
 }
 
 double FetchFromTftpd(const std::string& client, uint16_t port, const std::string& out) {
-    double start = Now();
-    int status = Wait(Start(ClientCommand(client, port, out)));
-    double seconds = Now() - start;
+    double start = SecondsNow();
+    int status = WaitForProgramEnd(StartProgram(ClientCommand(client, port, out)));
+    double seconds = SecondsNow() - start;
     return status == 0 && SameAsImage(out, upgradeState.targetImage) ? seconds : -1;
 }
 
@@ -138,9 +105,9 @@ double ListenerIdleCpuShare(double seconds) {
     StartTftpListener(kLoopback);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     double cpuBefore = CpuSeconds();
-    double before = Now();
+    double before = SecondsNow();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    return (CpuSeconds() - cpuBefore) / (Now() - before);
+    return (CpuSeconds() - cpuBefore) / (SecondsNow() - before);
 }
 
 }  // namespace
@@ -160,8 +127,8 @@ int main(int argc, char** argv) {
         .write(reinterpret_cast<const char*>(upgradeState.targetImage.bytes), upgradeState.targetImage.size);
     chmod(served.c_str(), 0644);
     uint16_t tftpdPort = 47000 + static_cast<uint16_t>(getpid() % 1000);
-    pid_t tftpd =
-        Start({"in.tftpd", "-L", "-u", "nobody", "-s", directory, "-a", "127.0.0.1:" + std::to_string(tftpdPort)});
+    pid_t tftpd = StartProgram(
+        {"in.tftpd", "-L", "-u", "nobody", "-s", directory, "-a", "127.0.0.1:" + std::to_string(tftpdPort)});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
     std::printf("Target image %u bytes, %d runs per case, loopback\n", upgradeState.targetImage.size, runs);
@@ -184,8 +151,7 @@ int main(int argc, char** argv) {
                     Median(ours), Median(theirs), ratio);
         goalsMet = goalsMet && ratio <= 1.5;
     }
-    kill(tftpd, SIGTERM);
-    Wait(tftpd);
+    StopProgram(tftpd);
 
     double idleShare = ListenerIdleCpuShare(5.0);
     std::printf("listener idle CPU %.2f%% of one core (goal < 2%%)\n", idleShare * 100);
