@@ -37,8 +37,8 @@ if ! flock -n 9; then
 fi
 echo $$ >"$top/build/wizard-run.pid"
 
-mapfile -t device_options < <(python3 "$helper" merge "${default_options[@]}" -- "$@") || true
-python3 "$helper" merge "${default_options[@]}" -- "$@" >/dev/null || exit 2
+merged=$(python3 "$helper" merge "${default_options[@]}" -- "$@") || exit 2
+mapfile -t device_options <<<"$merged"
 
 tools/setup/install-deps.sh
 . tools/wine/wine_setup.sh
