@@ -4,6 +4,7 @@
 #include "src/tftp/completion.h"
 #include "src/tftp/listener.h"
 #include "src/tftp/session.h"
+#include "tests/tftp/tftp_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +17,6 @@ namespace {
 constexpr uint32_t kPeer = 0x7F000001;  // 127.0.0.1
 constexpr uint16_t kPeerPort = 40000;
 
-sockaddr_in From(uint32_t address, uint16_t port) {
-    sockaddr_in sender;
-    MakeSockAddr(address, port, &sender);
-    return sender;
-}
-
 TftpSession SessionFor(uint32_t imageSize) {
     TftpSession session;
     std::memset(&session, 0, sizeof session);
@@ -29,13 +24,6 @@ TftpSession SessionFor(uint32_t imageSize) {
     session.peerPort = kPeerPort;
     PrepareTransfer(&session, imageSize);
     return session;
-}
-
-std::vector<uint8_t> Ack(uint32_t block) {
-    std::vector<uint8_t> packet(4);
-    PutU16BE(packet.data(), kTftpAck);
-    PutU16BE(packet.data() + 2, block);
-    return packet;
 }
 
 DatagramVerdict Examine(const TftpSession& session, const std::vector<uint8_t>& packet,
@@ -61,17 +49,17 @@ TEST(TransferSizes, MultipleOf512EndsWithAnEmptyBlock) {
 TEST(ExamineDatagram, AcceptsOnlyTheExpectedAckFromThePeer) {
     TftpSession session = SessionFor(2000);
     session.nextBlock = 3;
-    EXPECT_EQ(Examine(session, Ack(3)), DatagramVerdict::Accepted);
-    EXPECT_EQ(Examine(session, Ack(2)), DatagramVerdict::Dropped);
-    EXPECT_EQ(Examine(session, Ack(4)), DatagramVerdict::Dropped);
-    EXPECT_EQ(Examine(session, Ack(3), From(kPeer, kPeerPort + 1)), DatagramVerdict::Ignored);
-    EXPECT_EQ(Examine(session, Ack(3), From(kPeer + 1, kPeerPort)), DatagramVerdict::Ignored);
+    EXPECT_EQ(Examine(session, AckPacket(3)), DatagramVerdict::Accepted);
+    EXPECT_EQ(Examine(session, AckPacket(2)), DatagramVerdict::Dropped);
+    EXPECT_EQ(Examine(session, AckPacket(4)), DatagramVerdict::Dropped);
+    EXPECT_EQ(Examine(session, AckPacket(3), From(kPeer, kPeerPort + 1)), DatagramVerdict::Ignored);
+    EXPECT_EQ(Examine(session, AckPacket(3), From(kPeer + 1, kPeerPort)), DatagramVerdict::Ignored);
 }
 
 TEST(ExamineDatagram, IgnoresEverythingButAnAck) {
     TftpSession session = SessionFor(2000);
     for (uint16_t opcode : {kTftpRrq, kTftpWrq, kTftpData, kTftpError, kTftpOack, uint16_t(0), uint16_t(0x0400)}) {
-        std::vector<uint8_t> packet = Ack(0);
+        std::vector<uint8_t> packet = AckPacket(0);
         PutU16BE(packet.data(), opcode);
         EXPECT_EQ(Examine(session, packet), DatagramVerdict::Ignored) << "opcode " << opcode;
     }
@@ -81,7 +69,7 @@ TEST(ExamineDatagram, ShortDatagramIsNoAckWhateverTheBufferHolds) {
     TftpSession session = SessionFor(2000);
     // A full ACK 0 sits in the buffer from before; only the first bytes are new.
     uint8_t packet[kTftpPacketSize];
-    std::vector<uint8_t> stale = Ack(0);
+    std::vector<uint8_t> stale = AckPacket(0);
     std::memcpy(packet, stale.data(), stale.size());
     for (int length = 1; length < 4; ++length) {
         EXPECT_EQ(ExamineDatagram(session, packet, length, From(kPeer, kPeerPort)), DatagramVerdict::Ignored)
@@ -93,7 +81,7 @@ TEST(ExamineDatagram, ShortDatagramIsNoAckWhateverTheBufferHolds) {
 TEST(ExamineDatagram, BlockNumberWrapsAt16BitsAgainstTheWholeCounter) {
     TftpSession session = SessionFor(40000000);  // past 65535 blocks only in this test
     session.nextBlock = 65536;
-    EXPECT_EQ(Examine(session, Ack(0)), DatagramVerdict::Dropped);
+    EXPECT_EQ(Examine(session, AckPacket(0)), DatagramVerdict::Dropped);
 }
 
 // Walks a whole transfer with every ACK on time: sizes, offsets and sums.

@@ -2,6 +2,7 @@
 // retransmissions and the give-up under silence and under every kind of
 // datagram stream, in milliseconds of real time.
 #include "src/tftp/session.h"
+#include "tests/tftp/tftp_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +17,6 @@ constexpr uint32_t kPeer = 0xC0000214;  // 192.0.2.20
 constexpr uint16_t kPeerPort = 2070;
 constexpr uint64_t kMs = 1000;
 constexpr uint64_t kSecond = 1000 * kMs;
-
-sockaddr_in From(uint32_t address, uint16_t port) {
-    sockaddr_in sender;
-    MakeSockAddr(address, port, &sender);
-    return sender;
-}
-
-std::vector<uint8_t> Ack(uint32_t block) {
-    std::vector<uint8_t> packet(4);
-    PutU16BE(packet.data(), kTftpAck);
-    PutU16BE(packet.data() + 2, block);
-    return packet;
-}
 
 struct Datagram {
     uint64_t at;
@@ -159,7 +147,7 @@ std::vector<uint64_t> SendTimes(const FakeWorld& world, uint16_t opcode, uint32_
 // A well-behaved client: ACK n 30 µs after DATA n (ACK 0 after the OACK).
 void Acknowledge(FakeWorld& world, const std::vector<uint8_t>& packet) {
     uint16_t opcode = GetU16BE(packet.data());
-    world.Deliver(30, Ack(opcode == kTftpOack ? 0 : GetU16BE(packet.data() + 2)));
+    world.Deliver(30, AckPacket(opcode == kTftpOack ? 0 : GetU16BE(packet.data() + 2)));
 }
 
 // Retransmissions of one packet: 29 copies after the first, each after a
@@ -208,8 +196,8 @@ TEST(TransferLoop, SilentClientGetsTheOackEvery100MsAndTheGiveUpAt3s) {
 // millisecond: block 1 must still go out again every 100 ms.
 TEST(TransferLoop, StreamOfStaleAcksHoldsOffNeitherRetransmissionNorGiveUp) {
     FakeWorld world;
-    world.Deliver(50, Ack(0));
-    world.streams.push_back({200, 83, 20 * kSecond, Ack(0), From(kPeer, kPeerPort)});
+    world.Deliver(50, AckPacket(0));
+    world.streams.push_back({200, 83, 20 * kSecond, AckPacket(0), From(kPeer, kPeerPort)});
     LoopRun run = RunLoop(&world, 5000);
 
     EXPECT_FALSE(run.complete);
@@ -229,13 +217,13 @@ TEST(TransferLoop, StrangersStreamsCountNeitherTooFastNorNever) {
     const Case cases[] = {
         {"empty datagrams from the client's own port", 500, {}, From(kPeer, kPeerPort)},
         {"empty datagrams from another port", 97, {}, From(kPeer, kPeerPort + 1)},
-        {"ACKs from another address, slower than a poll", 1700, Ack(1), From(kPeer + 1, kPeerPort)},
-        {"ACKs from another address, faster than a poll", 700, Ack(1), From(kPeer + 1, kPeerPort)},
+        {"ACKs from another address, slower than a poll", 1700, AckPacket(1), From(kPeer + 1, kPeerPort)},
+        {"ACKs from another address, faster than a poll", 700, AckPacket(1), From(kPeer + 1, kPeerPort)},
         {"ERRORs from the client", 400, {0, 5, 0, 0, 0}, From(kPeer, kPeerPort)},
     };
     for (const Case& streamCase : cases) {
         FakeWorld world;
-        world.Deliver(50, Ack(0));
+        world.Deliver(50, AckPacket(0));
         world.streams.push_back({100, streamCase.period, 20 * kSecond, streamCase.bytes, streamCase.from});
         LoopRun run = RunLoop(&world, 5000);
 
@@ -249,8 +237,8 @@ TEST(TransferLoop, StrangersStreamsCountNeitherTooFastNorNever) {
 // taken at least once a poll, so its Cancel acts at once.
 TEST(TransferLoop, DialogIsPumpedEveryPollUnderAFlood) {
     FakeWorld world;
-    world.Deliver(50, Ack(0));
-    world.streams.push_back({100, 40, 20 * kSecond, Ack(0), From(kPeer, kPeerPort)});
+    world.Deliver(50, AckPacket(0));
+    world.streams.push_back({100, 40, 20 * kSecond, AckPacket(0), From(kPeer, kPeerPort)});
     world.streams.push_back({120, 60, 20 * kSecond, {9, 9}, From(kPeer + 1, 9)});
     RunLoop(&world, 5000);
 
@@ -266,7 +254,7 @@ TEST(TransferLoop, DialogIsPumpedEveryPollUnderAFlood) {
 // block after it gets its own full 30 cycles.
 TEST(TransferLoop, AcceptedAckStartsTheCyclesAgain) {
     FakeWorld world;
-    world.Deliver(2950 * kMs, Ack(0));
+    world.Deliver(2950 * kMs, AckPacket(0));
     LoopRun run = RunLoop(&world, 5000);
 
     EXPECT_FALSE(run.complete);

@@ -1,6 +1,7 @@
-// Helpers of the TFTP tests: the packets a device sends.
+// Helpers of the TFTP tests: the packets a device sends and where they come from.
 #include "tests/tftp/tftp_test_support.h"
 
+#include "src/net/sockets.h"
 #include "src/tftp/packets.h"
 
 std::vector<uint8_t> AckPacket(uint32_t block) {
@@ -17,4 +18,10 @@ std::vector<uint8_t> RequestPacket(uint16_t opcode, const std::string& name) {
     const char mode[] = "\0octet";
     packet.insert(packet.end(), mode, mode + sizeof mode);
     return packet;
+}
+
+sockaddr_in From(uint32_t address, uint16_t port) {
+    sockaddr_in sender;
+    MakeSockAddr(address, port, &sender);
+    return sender;
 }

@@ -2,6 +2,7 @@
 // device sends.
 #pragma once
 
+#include "platform/win.h"
 #include "tests/support/headless_waits.h"
 #include "tests/support/processes.h"
 #include "tests/support/simulated_device.h"
@@ -12,4 +13,6 @@
 #include <vector>
 
 std::vector<uint8_t> AckPacket(uint32_t block);
+// The socket address a datagram from `address`:`port` carries.
+sockaddr_in From(uint32_t address, uint16_t port);
 std::vector<uint8_t> RequestPacket(uint16_t opcode, const std::string& name);
