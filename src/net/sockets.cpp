@@ -46,12 +46,14 @@ void StopWatching(DatagramWatch* watch) {
     watch->event = WSA_INVALID_EVENT;
 }
 
-void PauseUntilDatagramOrMessage(DatagramWatch* watch, DWORD milliseconds) {
+bool PauseUntilDatagramOrMessage(DatagramWatch* watch, DWORD milliseconds) {
     DWORD woken = MsgWaitForMultipleObjects(1, &watch->event, FALSE, milliseconds, QS_ALLINPUT);
     // The event stays set until reset; the receive that follows reads what set it.
     if (woken == WAIT_OBJECT_0) {
         WSAResetEvent(watch->event);
+        return true;
     }
+    return woken == WAIT_FAILED;
 }
 
 uint64_t MicrosecondsNow() {

@@ -32,6 +32,7 @@ DatagramWatch WatchForDatagrams(SOCKET udpSocket);
 void StopWatching(DatagramWatch* watch);
 // Sleeps until a datagram arrives on the watched socket, a window message
 // arrives for the calling thread, or `milliseconds` pass.
-void PauseUntilDatagramOrMessage(DatagramWatch* watch, DWORD milliseconds);
+// True when a datagram may be waiting: false after the time or a message alone.
+bool PauseUntilDatagramOrMessage(DatagramWatch* watch, DWORD milliseconds);
 // Microseconds on a clock that never goes back, for counting polls.
 uint64_t MicrosecondsNow();

@@ -83,9 +83,12 @@ void WaitForReadRequest(TftpListener* listener, HWND waitingDialog, sockaddr_in*
     DatagramWatch watch = WatchForDatagrams(listener->udpSocket);
     IdleBar bar = StartIdleBar(waitingDialog);
     DWORD lastPump = timeGetTime();
+    bool datagramMayWait = true;
     for (;;) {
-        int received =
-            ReceiveDatagram(listener->udpSocket, listener->packet, static_cast<int>(sizeof listener->packet), sender);
+        // A wake by the clock or by a message alone needs no receive.
+        int received = datagramMayWait ? ReceiveDatagram(listener->udpSocket, listener->packet,
+                                                         static_cast<int>(sizeof listener->packet), sender)
+                                       : 0;
         if (received > 0) {
             if (IsExpectedReadRequest(listener->packet, received)) {
                 break;
@@ -100,7 +103,7 @@ void WaitForReadRequest(TftpListener* listener, HWND waitingDialog, sockaddr_in*
         DWORD untilMove = AdvanceIdleBar(&bar);
         PumpPendingMessages(waitingDialog);
         lastPump = timeGetTime();
-        PauseUntilDatagramOrMessage(&watch, untilMove);
+        datagramMayWait = PauseUntilDatagramOrMessage(&watch, untilMove);
     }
     StopWatching(&watch);
 }
