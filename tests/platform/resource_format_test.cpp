@@ -345,7 +345,7 @@ std::vector<CatalogueControl> Catalogue() {
         {111, 1, Kind::DefaultButton, 59, 94, 50, 14, "OK", 0},
         {111, 1004, Kind::CentredValueBox, 15, 69, 136, 14, "", 0},
         {111, 1007, Kind::TextBlock, 29, 9, 111, 33, "", 0},
-        {111, -1, Kind::Label, 82, 50, 53, 8, "support.qor.example", 0},
+        {111, -1, Kind::Label, 82, 50, 53, 8, "qor.example", 0},
     };
     for (const std::vector<CatalogueControl>& more :
          {AddressControls(IDD_ADDRESS, IDI_ADAPTER), AddressControls(IDD_ADDRESS_HANDSET, IDI_HANDSET),
