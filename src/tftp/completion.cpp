@@ -6,6 +6,7 @@
 #include "src/control/trace.h"
 #include "src/control/upgrade_state.h"
 #include "src/ui/dialogs.h"
+#include "src/ui/frame_pace.h"
 #include "src/ui/texts.h"
 #include "src/web/http_exchange.h"
 #include "src/web/request_runner.h"
@@ -58,6 +59,12 @@ DWORD UpdatingPixel(DWORD ticks, int width) {
     return std::min(ticks, kUpdatingTicks) * static_cast<DWORD>(width) / kUpdatingTicks;
 }
 
+// Milliseconds from now until tick `target` (after `elapsed`) begins.
+DWORD MillisecondsToTick(DWORD elapsed, DWORD target) {
+    DWORD restOfTick = kTickMs - (timeGetTime() & (kTickMs - 1));
+    return (target - elapsed - 1) * kTickMs + restOfTick;
+}
+
 // Milliseconds from now until the tick that moves the bar by a pixel, or
 // until the wait's end; at least the rest of the current tick.
 DWORD MillisecondsToNextPixel(DWORD elapsed, int width) {
@@ -65,8 +72,7 @@ DWORD MillisecondsToNextPixel(DWORD elapsed, int width) {
     while (next < kUpdatingTicks && UpdatingPixel(next, width) == UpdatingPixel(elapsed, width)) {
         ++next;
     }
-    DWORD restOfTick = kTickMs - (timeGetTime() & (kTickMs - 1));
-    return (next - elapsed - 1) * kTickMs + restOfTick;
+    return MillisecondsToTick(elapsed, next);
 }
 
 }  // namespace
@@ -101,20 +107,25 @@ void WaitForDeviceRestart(HWND uploadDialog) {
     SetWindowTextA(uploadDialog, title);
     int width = ProgressWidth(uploadDialog);
     DWORD shownPixel = 0;
+    FramePace pace = {kUpdatingFrameMilliseconds, 0, false};
     for (;;) {
         DWORD elapsed = TicksSince(start, CurrentTick());
-        // The bar is set when it moves by a pixel, and at its end.
-        if (UpdatingPixel(elapsed, width) != shownPixel || elapsed >= kUpdatingTicks) {
+        DWORD now = timeGetTime();
+        bool atEnd = elapsed >= kUpdatingTicks;
+        // The bar is set when it moves by a pixel, at most once a frame, and at its end.
+        if (atEnd || (UpdatingPixel(elapsed, width) != shownPixel && TakeFrame(&pace, now))) {
             SetProgressPosition(uploadDialog, static_cast<int>(elapsed));
             shownPixel = UpdatingPixel(elapsed, width);
         }
         PumpPendingMessages(uploadDialog);
-        if (elapsed >= kUpdatingTicks) {
+        if (atEnd) {
             break;
         }
-        // Asleep until the bar's next move or a message; the end is still
-        // read from the clock each time.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, MillisecondsToNextPixel(elapsed, width), QS_ALLINPUT);
+        // Asleep until the bar's next move or a message, never past the end,
+        // which is still read from the clock each time.
+        DWORD untilMove = std::max(MillisecondsToNextPixel(elapsed, width), MillisecondsToNextFrame(pace, now));
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min(untilMove, MillisecondsToTick(elapsed, kUpdatingTicks)),
+                                  QS_ALLINPUT);
     }
     DestroyWindow(uploadDialog);
 }

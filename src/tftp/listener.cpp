@@ -37,7 +37,7 @@ IdleBar StartIdleBar(HWND dialog) {
     RECT bar = {0, 0, 0, 0};
     GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS), &bar);
     int width = bar.right - bar.left;
-    return {dialog, 0, timeGetTime(), 0, width > 0 ? width : kWaitingRange, {0, false}};
+    return {dialog, 0, timeGetTime(), 0, width > 0 ? width : kWaitingRange, {kActivityFrameMilliseconds, 0, false}};
 }
 
 int PixelOf(const IdleBar& bar, int counter) {
@@ -60,8 +60,7 @@ DWORD AdvanceIdleBar(IdleBar* bar) {
         ++next;
     }
     DWORD untilMove = static_cast<DWORD>(next - bar->counter);
-    DWORD untilFrame = kFrameMilliseconds - std::min<DWORD>(now - bar->pace.lastFrame, kFrameMilliseconds);
-    return std::max(untilMove, untilFrame);
+    return std::max(untilMove, MillisecondsToNextFrame(bar->pace, now));
 }
 
 void TraceDiscarded(const uint8_t* packet, int length) {

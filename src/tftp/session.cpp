@@ -157,8 +157,11 @@ bool TransferImage(TftpSession* session, const uint8_t* image) {
     SetProgressRange(session->uploadDialog, static_cast<int>(session->blockCount));
     unsigned long nonBlocking = 1;
     ioctlsocket(session->udpSocket, FIONBIO, &nonBlocking);
-    SessionPort port = {
-        session->udpSocket, WatchForDatagrams(session->udpSocket), session->uploadDialog, {0, false}, 0};
+    SessionPort port = {session->udpSocket,
+                        WatchForDatagrams(session->udpSocket),
+                        session->uploadDialog,
+                        {kFrameMilliseconds, 0, false},
+                        0};
     TransferOps ops = {&port, PortNow, PortReceive, PortSend, PortPause, PortPumpOne, PortShowProgress};
     bool complete = RunTransfer(session, image, ops);
     StopWatching(&port.watch);

@@ -55,8 +55,7 @@ DWORD Tick(ProgressTicker* ticker, ShownBar* bar) {
         bar->shown = bar->set;
     }
     DWORD untilStep = static_cast<DWORD>(kPollsPerStep - ticker->pollCount);
-    DWORD untilFrame = kFrameMilliseconds - std::min<DWORD>(now - bar->pace.lastFrame, kFrameMilliseconds);
-    return std::max(untilStep, untilFrame);
+    return std::max(untilStep, MillisecondsToNextFrame(bar->pace, now));
 }
 
 // One attempt: dialog 105 up, the worker started, the dialog's messages
@@ -69,7 +68,7 @@ int RunAttempt(DeviceRequest* request, ProgressTicker* ticker) {
         DestroyWindow(dialog);
         FailUpgrade(text::kRequestThread);
     }
-    ShownBar bar = {dialog, -1, -1, {0, false}};
+    ShownBar bar = {dialog, -1, -1, {kActivityFrameMilliseconds, 0, false}};
     ticker->lastPoll = timeGetTime();
     for (;;) {
         PumpPendingMessages(dialog);

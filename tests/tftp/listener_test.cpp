@@ -289,7 +289,8 @@ TEST(ListenerStages, GivenUpTransitionSessionStillLeadsToTheTargetStage) {
     EXPECT_EQ(outcome.values["updatingTitle"], "Updating Transition Firmware to QOR@127.0.0.1");
     EXPECT_EQ(outcome.values["updatingRange"], "937");
     EXPECT_EQ(outcome.values["rising"], "yes");
-    EXPECT_GE(std::stoi(outcome.values["highest"]), 900);
+    // Four frames a second, each a long stride at the tests' fast clock.
+    EXPECT_GE(std::stoi(outcome.values["highest"]), 800);
     EXPECT_GE(std::stoi(outcome.values["updatingMs"]), 28000);
     EXPECT_LT(std::stoi(outcome.values["updatingMs"]), 45000);
     EXPECT_LT(std::stoi(outcome.values["updatingRealMs"]), 15000);
