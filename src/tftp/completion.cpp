@@ -48,13 +48,6 @@ bool DeviceRunsImageVersion() {
     return std::strcmp(HeaderVersion(StageImage()), upgradeState.deviceInfo.softwareVersion) == 0;
 }
 
-int ProgressWidth(HWND dialog) {
-    RECT bar = {0, 0, 0, 0};
-    GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS), &bar);
-    int width = bar.right - bar.left;
-    return width > 0 ? width : static_cast<int>(kUpdatingTicks);
-}
-
 DWORD UpdatingPixel(DWORD ticks, int width) {
     return std::min(ticks, kUpdatingTicks) * static_cast<DWORD>(width) / kUpdatingTicks;
 }
@@ -105,7 +98,7 @@ void WaitForDeviceRestart(HWND uploadDialog) {
     char title[160];
     std::snprintf(title, sizeof title, text::kUpdatingTitle, StageWord(), upgradeState.deviceAddressText);
     SetWindowTextA(uploadDialog, title);
-    int width = ProgressWidth(uploadDialog);
+    int width = ProgressWidth(uploadDialog, static_cast<int>(kUpdatingTicks));
     DWORD shownPixel = 0;
     FramePace pace = {kUpdatingFrameMilliseconds, 0, false};
     for (;;) {

@@ -34,10 +34,8 @@ struct IdleBar {
 };
 
 IdleBar StartIdleBar(HWND dialog) {
-    RECT bar = {0, 0, 0, 0};
-    GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS), &bar);
-    int width = bar.right - bar.left;
-    return {dialog, 0, timeGetTime(), 0, width > 0 ? width : kWaitingRange, {kActivityFrameMilliseconds, 0, false}};
+    int width = ProgressWidth(dialog, kWaitingRange);
+    return {dialog, 0, timeGetTime(), 0, width, {kActivityFrameMilliseconds, 0, false}};
 }
 
 int PixelOf(const IdleBar& bar, int counter) {

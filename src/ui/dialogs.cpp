@@ -31,6 +31,13 @@ void SetProgressPosition(HWND dialog, int position) {
     SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+int ProgressWidth(HWND dialog, int range) {
+    RECT bar = {0, 0, 0, 0};
+    GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS), &bar);
+    int width = bar.right - bar.left;
+    return width > 0 ? width : range;
+}
+
 namespace {
 
 bool IsEscapeKey(const MSG& msg) {

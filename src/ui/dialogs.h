@@ -11,6 +11,8 @@ int CenteredOrigin(int screenSize, int nearEdge, int farEdge);
 
 void SetProgressRange(HWND dialog, int maximum);
 void SetProgressPosition(HWND dialog, int position);
+// The progress bar's width in pixels, or `range` (a pixel per unit) when it has none.
+int ProgressWidth(HWND dialog, int range);
 
 // Takes one pending message of `dialog` or its controls off the calling
 // thread's queue, translates and dispatches it. False when none was waiting.
