@@ -113,8 +113,10 @@ public:
     std::vector<std::string> actions;
     bool ended = false;
     int exitCode = 0;
-    // Called on each Sleep: lets the test change the screen over time.
+    // Called on each Sleep and on each look at the exit: let the test change
+    // the screen over time.
     std::function<void(ScriptedScreen&)> onTick;
+    std::function<void(ScriptedScreen&)> onEndCheck;
 
     std::vector<scenario::Window> ShownDialogs() override { return Shown(false); }
     std::vector<scenario::Window> ShownMessageBoxes() override { return Shown(true); }
@@ -155,6 +157,9 @@ public:
         return true;
     }
     bool ProgramEnded(int* code) override {
+        if (onEndCheck) {
+            onEndCheck(*this);
+        }
         *code = exitCode;
         return ended;
     }
@@ -267,6 +272,20 @@ TEST(ScenarioPlayer, ShownOrderComparesFirstShowings) {
     EXPECT_TRUE(Play(&screen, "shown-order 139 101\n", &failure)) << failure;
     EXPECT_FALSE(Play(&screen, "shown-order 101 139\n", &failure));
     EXPECT_EQ(failure, "line 1 (shown-order 101 139): dialogs were first shown in the order 139 101");
+}
+
+TEST(ScenarioPlayer, ADialogClosedJustBeforeTheExitIsGone) {
+    ScriptedScreen screen;
+    screen.windows[1] = {101, "QOR-7101 Firmware Upgrade", "", {{2, "Cancel"}}};
+    // The dialog closes and the program ends between two looks of the player.
+    screen.onEndCheck = [](ScriptedScreen& s) {
+        if (!s.actions.empty()) {
+            s.windows[1].shown = false;
+            s.ended = true;
+        }
+    };
+    std::string failure;
+    EXPECT_TRUE(Play(&screen, "dialog 101\npress cancel\ngone\nexit 0\n", &failure)) << failure;
 }
 
 TEST(ScenarioPlayer, TheProgramEndingEarlyFailsAWait) {

@@ -98,6 +98,11 @@ bool Player::Eventually(const Step& step, const std::function<bool(std::string* 
             return false;
         }
         if (ProgramEndedEarly(why)) {
+            // The program may reach the awaited state just before it ends (a
+            // dialog closes, then the exit): look once more before failing.
+            if (holds(&seen)) {
+                return true;
+            }
             if (!seen.empty()) {
                 *why += " (last seen: " + seen + ")";
             }
