@@ -2,6 +2,11 @@
 # Every test: the native build (plain, then ASan/UBSan and TSan), a short
 # fuzz run, and the Windows build with its Wine tests. Needs root for the
 # private network namespaces of the test world.
+#
+# The test presets run four tests at a time even on two cores: most of the
+# time goes to waits (the device's restart, the updating wait, time-outs),
+# tests take free ports or a network world of their own, and each Wine run
+# takes its own prefix and X server.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -23,7 +28,7 @@ run_preset native-tsan
 echo "=== fuzz (short runs) ==="
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
-ctest --test-dir build/fuzz -L fuzz --output-on-failure
+ctest --test-dir build/fuzz -L fuzz --output-on-failure -j 3
 run_preset windows
 echo "=== reproducible exe ==="
 tools/check-reproducible.sh

@@ -76,7 +76,7 @@ if [ -z "${DISPLAY:-}" ]; then
     exit "$rc"
 fi
 
-qor_wine_env "$build/wineprefix"
+qor_take_prefix "$build"
 qor_make_prefix 9>&-
 echo "Device: 192.0.2.20 ${device_options[*]}; its log: $run/device.log; the program's trace: $run/trace.txt"
 # The world sees the same /tmp, so the X server's socket is reachable from inside.

@@ -347,6 +347,8 @@ class WebServer:
             status, answer = self.device.respond(parts[1], lines[1:], request)
             request["status"] = status
         self.device.state.append("requests", request)
+        if self.args.answer_delay > 0:
+            time.sleep(self.args.answer_delay)
         conn.sendall(answer)
         self.log("http: %s answered %s (%d bytes)" %
                  (peer, answer.split(b"\r\n", 1)[0].decode("latin-1"), len(answer)))
@@ -796,6 +798,9 @@ def build_parser():
     timing = p.add_argument_group("timing")
     timing.add_argument("--idle-delay", type=float, default=1.0,
                         help="seconds between the trigger and the read request")
+    timing.add_argument("--answer-delay", type=float, default=0.0,
+                        help="seconds before each web answer, as a device busy with a call: "
+                             "the connecting dialog stays up that long")
     timing.add_argument("--restart-delay", type=float, default=20.0,
                         help="seconds the web server stays away after the last block")
     timing.add_argument("--clock-rate", type=float, default=1.0,

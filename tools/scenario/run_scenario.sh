@@ -9,7 +9,8 @@
 #                   [--timeout SECONDS] SCENARIO
 #
 # --build: the native or Windows build (default build/native, build/windows);
-# a Windows build keeps its Wine prefix in wineprefix/, made once.
+# a Windows build keeps its Wine prefixes in wineprefix/, wineprefix-1/, ...,
+# one for each run going at once, each made once.
 # --shots: where the PNG screenshots go (Wine only; default: none taken).
 # --out: the run's files: device log, state, received images (default
 # <build>/scenario-runs/<scenario>). Wine without DISPLAY: a private Xvfb.
@@ -28,7 +29,7 @@ time_limit=300
 in_world=0
 
 usage() {
-    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -64,7 +65,6 @@ else
     driver=$build/tools/uidriver/uidriver.exe
     needed=("$exe" "$driver")
     . "$top/tools/wine/wine_setup.sh"
-    qor_wine_env "$build/wineprefix"
 fi
 for f in "${needed[@]}"; do
     [ -f "$f" ] || { echo "run_scenario: $f is missing (build first)" >&2; exit 2; }
@@ -99,7 +99,8 @@ cleanup() {
         wait "$device_pid" 2>/dev/null || true
     fi
     if [ "$backend" = wine ]; then
-        timeout 20 wineserver -k 2>/dev/null || true
+        # Only the prefix this run took (none before the run began).
+        case ${WINEPREFIX:-} in "$build"/wineprefix*) timeout 20 wineserver -k 2>/dev/null || true ;; esac
         qor_stop_display
     fi
 }
@@ -158,6 +159,7 @@ play_native() {
 
 play_wine() {
     [ -n "${DISPLAY:-}" ] || qor_start_display "$out" || exit 2
+    qor_take_prefix "$build"
     qor_make_prefix || exit 2
     local driver_args=(--device-checks "$(winpath "$out/device-checks.jsonl")")
     rm -rf "$out/shots"

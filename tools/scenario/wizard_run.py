@@ -26,7 +26,7 @@ import qor_device  # noqa: E402
 ADDRESS = "192.0.2.20"
 # Options that only pace a run (delays, one lost ACK) or say where its files
 # go: a scenario matches whatever they are.
-PACING = {"address", "idle_delay", "restart_delay", "dally", "drop_ack", "seed", "log", "state_file", "save_dir"}
+PACING = {"address", "answer_delay", "idle_delay", "restart_delay", "dally", "drop_ack", "seed", "log", "state_file", "save_dir"}
 
 
 def option_groups(parser, words):

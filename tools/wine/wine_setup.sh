@@ -3,6 +3,7 @@
 #
 #   . tools/wine/wine_setup.sh
 #   qor_wine_env PREFIX      exports WINEPREFIX, WINEDEBUG (-all unless set), WINEDLLOVERRIDES
+#   qor_take_prefix BUILD    a prefix of BUILD that no other run is using, then qor_wine_env
 #   qor_make_prefix          makes the prefix once, then keeps its settings current
 #   qor_start_display DIR    a private Xvfb (1024x768, 24 bit); exports DISPLAY
 #   qor_stop_display         ends that Xvfb
@@ -16,6 +17,29 @@ qor_wine_env() {
     export WINEDEBUG=${WINEDEBUG:--all}
     # No .NET or HTML engine: the program uses neither, and wineboot would ask for them.
     export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# Runs go side by side, each in a prefix of its own: <build>/wineprefix, then
+# wineprefix-1, -2, ... Each is held by an flock on file descriptor 8 until
+# the calling shell ends (its children inherit the descriptor; the runs end
+# their wineserver, X server and device at exit). A prefix is made the first
+# time a run takes it, so a build makes as many as runs ever went at once.
+qor_take_prefix() {
+    local build=$1 slot prefix
+    for slot in 0 1 2 3 4 5 6 7; do
+        prefix=$build/wineprefix
+        [ "$slot" = 0 ] || prefix=$prefix-$slot
+        exec 8>"$prefix.lock"
+        if flock -n 8; then
+            qor_wine_env "$prefix"
+            return 0
+        fi
+        exec 8>&-
+    done
+    echo "wine: all eight prefixes of $build are in use; waiting for the first" >&2
+    exec 8>"$build/wineprefix.lock"
+    flock 8
+    qor_wine_env "$build/wineprefix"
 }
 
 # The settings every prefix of the project gets, as a registry file.
