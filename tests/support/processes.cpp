@@ -306,3 +306,22 @@ bool ChildServer::Start(const std::vector<std::string>& arguments, uint32_t addr
     }
     return false;
 }
+
+::testing::AssertionResult EndedByMessage(const ChildOutcome& outcome, const std::string& box,
+                                          const std::string& unreached) {
+    auto value = [&outcome](const char* key) {
+        auto found = outcome.values.find(key);
+        return found == outcome.values.end() ? std::string("(none)") : found->second;
+    };
+    if (!outcome.exited) {
+        return ::testing::AssertionFailure() << "the child did not end in time";
+    }
+    if (value("box") != box || value("exit") != "0") {
+        return ::testing::AssertionFailure()
+               << "box " << value("box") << ", exit " << value("exit") << "; wanted box " << box << ", exit 0";
+    }
+    if (outcome.values.count(unreached) != 0) {
+        return ::testing::AssertionFailure() << "the run went on to set " << unreached;
+    }
+    return ::testing::AssertionSuccess();
+}

@@ -2,6 +2,7 @@
 // its own), programs started and stopped by the test, and small file helpers.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -38,6 +39,11 @@ struct ChildOutcome {
 // report reaches the parent, with "exit" set to "body" or to the exit code.
 // A sanitizer report in the child's error output fails the calling test.
 ChildOutcome RunInChild(bool privateNetwork, int timeoutSeconds, const std::function<void(Report&)>& body);
+
+// The program ended the child's run itself, as on a failure: message box
+// `box`, then exit code 0, inside the call that would have set `unreached`.
+::testing::AssertionResult EndedByMessage(const ChildOutcome& outcome, const std::string& box,
+                                          const std::string& unreached);
 
 // Starts a program with its arguments; its output goes to `logPath`.
 pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& logPath = "/dev/null");
