@@ -2,7 +2,11 @@
 // atftp over loopback by our transfer session and by tftpd-hpa, several runs
 // each; then the listener's CPU time while it waits, and the peak memory.
 //
-//   tftp_bench [runs]      (default 7; needs in.tftpd, curl and atftp)
+//   tftp_bench [runs]      (default 7; needs root, in.tftpd, curl and atftp)
+//
+// It runs in a network namespace of its own, so that no other traffic or port
+// on loopback meets it. For the figures of one CPU, start it under
+// `taskset -c 0`: the clients and tftpd-hpa inherit the CPU.
 #include "src/control/image_store.h"
 #include "src/control/upgrade_state.h"
 #include "src/tftp/listener.h"
@@ -11,8 +15,10 @@
 #include "tests/support/sockets.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -110,10 +116,31 @@ double ListenerIdleCpuShare(double seconds) {
     return (CpuSeconds() - cpuBefore) / (SecondsNow() - before);
 }
 
+// A network of the process's own with loopback up. tftpd-hpa resolves its
+// address only where the host has an IPv4 address besides 127.0.0.1 (the C
+// library's address-configuration check passes over that one), so loopback
+// gets a second one; the traffic stays on 127.0.0.1.
+bool EnterPrivateNetwork() {
+    if (unshare(CLONE_NEWNET) != 0) {
+        std::perror("tftp_bench: unshare (run it as root)");
+        return false;
+    }
+    return WaitForProgram(StartProgram({"ip", "link", "set", "lo", "up"}), 10) == 0 &&
+           WaitForProgram(StartProgram({"ip", "address", "add", "127.0.0.2/8", "dev", "lo"}), 10) == 0;
+}
+
+bool StillRunning(pid_t pid) {
+    return waitpid(pid, nullptr, WNOHANG) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    if (!EnterPrivateNetwork()) {
+        std::fprintf(stderr, "tftp_bench: no private network with loopback\n");
+        return 2;
+    }
     upgradeState.instance = GetModuleHandleA(nullptr);
     LoadFirmwareImages();
     upgradeState.stage.store(Target);
@@ -130,6 +157,10 @@ int main(int argc, char** argv) {
     pid_t tftpd = StartProgram(
         {"in.tftpd", "-L", "-u", "nobody", "-s", directory, "-a", "127.0.0.1:" + std::to_string(tftpdPort)});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!StillRunning(tftpd)) {
+        std::fprintf(stderr, "tftp_bench: in.tftpd ended at once\n");
+        return 2;
+    }
 
     std::printf("Target image %u bytes, %d runs per case, loopback\n", upgradeState.targetImage.size, runs);
     bool goalsMet = true;
@@ -147,15 +178,15 @@ int main(int argc, char** argv) {
             continue;
         }
         double ratio = Median(ours) / Median(theirs);
-        std::printf("%-6s session median %.3f s, tftpd-hpa median %.3f s, ratio %.2f (goal <= 1.5)\n", client.c_str(),
+        std::printf("%-6s session median %.3f s, tftpd-hpa median %.3f s, ratio %.2f (goal <= 1.0)\n", client.c_str(),
                     Median(ours), Median(theirs), ratio);
-        goalsMet = goalsMet && ratio <= 1.5;
+        goalsMet = goalsMet && ratio <= 1.0;
     }
     StopProgram(tftpd);
 
     double idleShare = ListenerIdleCpuShare(5.0);
-    std::printf("listener idle CPU %.2f%% of one core (goal < 2%%)\n", idleShare * 100);
-    goalsMet = goalsMet && idleShare < 0.02;
+    std::printf("listener idle CPU %.2f%% of one core (goal <= 1%%)\n", idleShare * 100);
+    goalsMet = goalsMet && idleShare <= 0.01;
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak memory %ld KiB\n", usage.ru_maxrss);
