@@ -1,6 +1,7 @@
 // The program-wide record, the guarded file name and the failure convention.
 #include "src/control/upgrade_state.h"
 
+#include "src/control/trace.h"
 #include "src/ui/texts.h"
 
 #include <cstdio>
@@ -48,6 +49,7 @@ int ReportError(const char* message, const char* caption) {
 }
 
 void FailUpgrade(const char* message) {
+    FlushTrace();
     ReportError(message, nullptr);
     ExitProcess(0);
 }

@@ -88,7 +88,7 @@ void TraceStranger(const sockaddr_in& sender) {
     uint32_t address = 0;
     uint16_t port = 0;
     SplitSockAddr(sender, &address, &port);
-    Trace("Unknown source request in session: %x:%u", static_cast<unsigned>(address), static_cast<unsigned>(port));
+    Trace("Unknown source request in session: %x:%u\n", static_cast<unsigned>(address), static_cast<unsigned>(port));
 }
 
 // Sleeps out the rest of the poll that began at `pollStart`, or less when a
@@ -164,6 +164,7 @@ bool TransferImage(TftpSession* session, const uint8_t* image) {
                         0};
     TransferOps ops = {&port, PortNow, PortReceive, PortSend, PortPause, PortPumpOne, PortShowProgress};
     bool complete = RunTransfer(session, image, ops);
+    FlushTrace();
     StopWatching(&port.watch);
     return complete;
 }
@@ -278,7 +279,8 @@ void SendOack(const TransferOps& ops, uint8_t* packet, const sockaddr_in& destin
 
 void SendDataBlock(const TransferOps& ops, uint8_t* packet, const uint8_t* payload, uint32_t payloadSize,
                    uint32_t block, const sockaddr_in& destination) {
-    Trace("Send block %d (%d)\n", static_cast<int>(block), static_cast<int>(payloadSize));
     size_t length = BuildDataBlock(packet, payload, payloadSize, block);
     ops.send(ops.context, packet, length, destination);
+    // Traced once the block is on its way, while the client takes its turn.
+    TraceBatched("Send block %d (%d)\n", static_cast<int>(block), static_cast<int>(payloadSize));
 }

@@ -6,11 +6,14 @@
 #include "src/control/upgrade_sequence.h"
 #include "src/control/upgrade_state.h"
 #include "src/control/version_decision.h"
+#include "src/ui/texts.h"
+#include "tests/support/processes.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -209,6 +212,54 @@ TEST(Trace, FormatsOneLineToTheDebugOutputAndCutsItAtItsBuffer) {
     std::string longName(3000, 'n');
     Trace("%s", longName.c_str());
     EXPECT_EQ(headless::TakeDebugOutput(), std::string(1023, 'n'));
+}
+
+// "Send block 1441 (252)\n" is 22 characters: ten fill a piece of 240.
+TEST(Trace, BatchedLinesGoOutInWholePiecesInTheirOrder) {
+    headless::TakeDebugOutput();
+    std::string ten;
+    for (int block = 1432; block <= 1441; ++block) {
+        TraceBatched("Send block %d (%d)\n", block, 252);
+        ten += "Send block " + std::to_string(block) + " (252)\n";
+    }
+    EXPECT_EQ(headless::TakeDebugOutput(), "");
+    TraceBatched("Send block %d (%d)\n", 1442, 252);
+    EXPECT_EQ(headless::TakeDebugOutput(), ten);
+    FlushTrace();
+    EXPECT_EQ(headless::TakeDebugOutput(), "Send block 1442 (252)\n");
+    FlushTrace();
+    EXPECT_EQ(headless::TakeDebugOutput(), "");
+}
+
+TEST(Trace, AnyOtherTraceHandsTheBatchedLinesOverFirst) {
+    headless::TakeDebugOutput();
+    TraceBatched("Send block %d (%d)\n", 1, 512);
+    Trace("ReSend block %d\n", 2);
+    TraceBatched("Send block %d (%d)\n", 2, 512);
+    TraceText("GET / HTTP/1.1\r\n");
+    EXPECT_EQ(headless::TakeDebugOutput(),
+              "Send block 1 (512)\nReSend block 2\nSend block 2 (512)\nGET / HTTP/1.1\r\n");
+}
+
+// A Cancel during the upload ends the process from its message box: the
+// lines gathered so far are out before the box shows.
+TEST(Trace, BatchedLinesAreOutBeforeTheFailureMessage) {
+    ChildOutcome outcome = RunInChild(false, 30, [](Report& report) {
+        std::thread([&report] {
+            headless::Event box;
+            if (headless::WaitForEvent(
+                    0, 10000, [](const headless::Event& e) { return e.kind == headless::EventKind::MessageBoxShown; },
+                    &box)) {
+                report.Set("traceAtBox", headless::TakeDebugOutput());
+                headless::AnswerMessageBox(box.window, IDOK);
+            }
+        }).detach();
+        headless::TakeDebugOutput();
+        TraceBatched("Send block %d (%d)\n", 7, 512);
+        FailUpgrade(text::kUserAbort);
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["traceAtBox"], "Send block 7 (512)\n");
 }
 
 TEST(Trace, LongTextGoesOutWholeAndEndsItsLine) {
