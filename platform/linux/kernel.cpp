@@ -4,6 +4,7 @@
 #include "platform/linux/headless.h"
 #include "platform/linux/window_registry.h"
 
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -109,6 +110,10 @@ HMODULE GetModuleHandleA(LPCSTR name) {
 
 void Sleep(DWORD milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+BOOL SwitchToThread() {
+    return sched_yield() == 0 ? TRUE : FALSE;
 }
 
 HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD, DWORD* threadId) {

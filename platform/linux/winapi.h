@@ -237,6 +237,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 HMODULE GetModuleHandleA(LPCSTR name);
 void Sleep(DWORD milliseconds);
+BOOL SwitchToThread();
 HANDLE CreateThread(void* attributes, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
                     DWORD* threadId);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);

@@ -48,6 +48,10 @@ void PortSend(void* context, const uint8_t* packet, size_t length, const sockadd
 }
 
 void PortPause(void* context, uint64_t microseconds) {
+    if (microseconds == 0) {
+        SwitchToThread();
+        return;
+    }
     DWORD milliseconds = static_cast<DWORD>((microseconds + 999) / 1000);
     PauseUntilDatagramOrMessage(&static_cast<SessionPort*>(context)->watch, milliseconds);
 }
@@ -101,7 +105,8 @@ void PauseRestOfPoll(const TransferOps& ops, uint64_t pollStart) {
 }
 
 // Right after a block goes out its ACK is looked for without a pause for a
-// moment: a client on the LAN answers sooner than a wait could wake.
+// moment: a client on the LAN answers sooner than a wait could wake. Between
+// looks the processor is offered to a client that may share it.
 constexpr uint64_t kSpinMicroseconds = 300;
 
 // Counts one poll for every whole millisecond since `pollStart`, so that a
@@ -206,6 +211,8 @@ bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& 
         } else if (ops.now(ops.context) >= spinUntil) {
             ops.pumpOne(ops.context);
             PauseRestOfPoll(ops, pollStart);
+        } else {
+            ops.pause(ops.context, 0);  // the client may need this processor for its ACK
         }
         uint64_t now = ops.now(ops.context);
         if (now - pollStart < kPollMicroseconds) {

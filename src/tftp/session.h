@@ -57,7 +57,7 @@ struct TransferOps {
     int (*receive)(void* context, uint8_t* packet, sockaddr_in* sender);
     void (*send)(void* context, const uint8_t* packet, size_t length, const sockaddr_in& destination);
     // Sleeps until a datagram or a window message may be waiting, or
-    // `microseconds` pass.
+    // `microseconds` pass; 0 only lets another ready thread run.
     void (*pause)(void* context, uint64_t microseconds);
     // Takes at most one pending message of the upload dialog.
     void (*pumpOne)(void* context);
