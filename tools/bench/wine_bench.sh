@@ -5,11 +5,16 @@
 # same image to the same client in the same world. Prints the medians, their
 # ratio and the time per block, and the CPU of the exe, the Wine server and
 # the X server per second of the warning, waiting, uploading, updating and
-# connecting phases. Figures only; it asserts nothing. Needs root.
+# connecting phases of every run, with their medians. Figures only; it asserts
+# nothing. Needs root.
 #
-#   wine_bench.sh [--build DIR] [--runs N]     (default build/windows, 3 runs per client)
+#   wine_bench.sh [--build DIR] [--runs N] [--exe PATH]... [--upload-only]
 #
-# About 70 s per run of the exe (the updating wait alone is 30 s).
+# Defaults: build/windows, its exe, 3 runs per client. Several --exe (each
+# named QorUpgrade.exe) take turns run by run, to compare builds under the
+# same load. --upload-only ends each run after the fetches and measures no CPU.
+# About 70 s per run of the exe (the updating wait alone is 30 s), 10 s with
+# --upload-only.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -17,26 +22,38 @@ top=$(cd "$here/../.." && pwd)
 build=$top/build/windows
 runs=3
 inside=0
+upload_only=0
+exes=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --build) build=$(cd "$2" && pwd); shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
+    --exe) exes+=("$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"); shift 2 ;;
+    --upload-only) upload_only=1; shift ;;
     --inside) inside=1; shift ;;
-    *) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
     esac
 done
-exe=$build/src/QorUpgrade.exe
+[ ${#exes[@]} -gt 0 ] || exes=("$build/src/QorUpgrade.exe")
 driver=$build/tools/uidriver/uidriver.exe
-for f in "$exe" "$driver"; do
+for f in "${exes[@]}" "$driver"; do
     [ -f "$f" ] || { echo "wine_bench: $f is missing (build the windows preset first)" >&2; exit 2; }
 done
+for f in "${exes[@]}"; do
+    # The phases are told apart by the process's name.
+    [ "$(basename "$f")" = QorUpgrade.exe ] || { echo "wine_bench: $f is not named QorUpgrade.exe" >&2; exit 2; }
+done
 if [ "$inside" = 0 ]; then
-    exec "$top/tools/testworld/run_in_world.sh" --timeout $((runs * 2 * 120 + 600)) -- "$0" --inside --build "$build" \
-        --runs "$runs"
+    args=(--inside --build "$build" --runs "$runs")
+    [ "$upload_only" = 0 ] || args+=(--upload-only)
+    for f in "${exes[@]}"; do args+=(--exe "$f"); done
+    exec "$top/tools/testworld/run_in_world.sh" --timeout $((runs * 2 * ${#exes[@]} * 120 + 600)) -- "$0" "${args[@]}"
 fi
 
 # --- inside the world ---
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The prefix and the display of every Wine run of the project.
+. "$top/tools/wine/wine_setup.sh"
+qor_wine_env "$build/wineprefix"
 pc=${QOR_PC_ADDRS%% *}
 device=${QOR_DEVICE_ADDRS%% *}
 out=$(mktemp -d /tmp/qor-wine-bench.XXXXXX)
@@ -51,19 +68,10 @@ trap cleanup EXIT
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# The same display and prefix as the Wine scenarios (tools/scenario/run_scenario.sh).
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" >"$out/xvfb.log" 2>&1 &
-xserver=$!
+qor_start_display "$out" || exit 2
+xserver=$qor_display_pid
 pids+=("$xserver")
-for _ in $(seq 100); do [ -s "$out/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -1 "$out/display")"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine_bench: making the Wine prefix $WINEPREFIX (once)"
-    timeout 180 wineboot -i >/dev/null 2>&1 || true
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    timeout 60 wineserver -w || true
-fi
+qor_make_prefix || exit 2
 
 # CPU ticks (1/100 s) of a process so far; 0 when it is gone.
 ticks() { [ -n "$1" ] && [ -r "/proc/$1/stat" ] && awk '{print $14 + $15}' "/proc/$1/stat" || echo 0; }
@@ -75,19 +83,27 @@ hold_driver() { kill -STOP "$(driver_pid)" 2>/dev/null || true; }
 release_driver() { kill -CONT "$(driver_pid)" 2>/dev/null || true; }
 server_pid() { pgrep '^wineserver' | head -1 || true; }
 
-# measure PHASE SECONDS: the CPU of the exe, the Wine server and the X server
-# over the next SECONDS, in percent of one core.
+# record RUN PHASE SECONDS EXE SERVER X: the ticks the three spent in SECONDS,
+# as percent of one core; each phase's "together" also goes to
+# cpu-PHASE-EXE.txt (EXE: the number of the --exe).
+record() {
+    [ "$upload_only" = 0 ] || return 0
+    awk -v r="$1" -v k="$exe_number" -v p="$2" -v t="$3" -v e="$4" -v s="$5" -v x="$6" 'BEGIN {
+        printf "run %-2s exe %s %-10s exe %5.1f %%  wineserver %5.1f %%  X %5.1f %%  together %5.1f %%  (%g s)\n",
+               r, k, p, e / t, s / t, x / t, (e + s + x) / t, t }' >>"$out/cpu.txt"
+    awk -v t="$3" -v n=$(($4 + $5 + $6)) 'BEGIN { printf "%.2f\n", n / t }' >>"$out/cpu-$2-$exe_number.txt"
+}
+
+# measure RUN PHASE SECONDS: the CPU of the exe, the Wine server and the X
+# server over the next SECONDS.
 measure() {
-    local phase=$1 seconds=$2 e s
+    [ "$upload_only" = 0 ] || return 0
+    local e s e0 s0 x0
     e=$(exe_pid)
     s=$(server_pid)
-    local e0 s0 x0 e1 s1 x1
     e0=$(ticks "$e") s0=$(ticks "$s") x0=$(ticks "$xserver")
-    sleep "$seconds"
-    e1=$(ticks "$e") s1=$(ticks "$s") x1=$(ticks "$xserver")
-    awk -v p="$phase" -v t="$seconds" -v e=$((e1 - e0)) -v s=$((s1 - s0)) -v x=$((x1 - x0)) 'BEGIN {
-        printf "%-10s exe %5.1f %%  wineserver %5.1f %%  X %5.1f %%  together %5.1f %%  (%g s)\n",
-               p, e / t, s / t, x / t, (e + s + x) / t, t }' >>"$out/cpu.txt"
+    sleep "$3"
+    record "$1" "$2" "$3" $(($(ticks "$e") - e0)) $(($(ticks "$s") - s0)) $(($(ticks "$xserver") - x0))
 }
 
 # Where the re-query goes (the sender of the read request, the PC's own
@@ -126,6 +142,10 @@ messagebox "QOR Firwmare Upgrade Error" "Upgrade Failed: Version not matching"
 answer ok
 exit 0
 EOF
+# The same without the pause at the warning, for --upload-only.
+grep -v '^wait 9000$' "$out/bench.scn" >"$out/upload.scn"
+scenario=$out/bench.scn
+[ "$upload_only" = 0 ] || scenario=$out/upload.scn
 
 fetch() { # CLIENT HOST PORT NAME OUTPUT: prints the seconds taken
     local start end
@@ -141,23 +161,22 @@ fetch() { # CLIENT HOST PORT NAME OUTPUT: prints the seconds taken
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# One run of the exe: fetched by CLIENT; its seconds go to exe-CLIENT.txt.
+# One run of exe number `exe_number`: fetched by CLIENT; its seconds go to
+# exe-NUMBER-CLIENT.txt.
 run_exe() {
-    local client=$1 run=$2 state=$out/device-$run.json
+    local client=$1 run=$2 state=$out/device-$run.json exe=${exes[$((exe_number - 1))]}
     python3 "$top/tools/qor_device/qor_device.py" "$device" --software-version 2.0.12 --never-fetch \
         --log "$out/device-$run.log" --state-file "$state" &
     local device_pid=$!
     for _ in $(seq 100); do [ -f "$state" ] && break; sleep 0.1; done
-    (cd "$out" && timeout 300 wine "$driver" "$(winpath "$out/bench.scn")" "$(winpath "$exe")" \
+    (cd "$out" && timeout 300 wine "$driver" "$(winpath "$scenario")" "$(winpath "$exe")" \
         >"$out/driver-$run.log" 2>&1) &
     local driver_pid=$!
-    local measured=0
-    [ "$run" != 1 ] || measured=1
     for _ in $(seq 300); do [ -n "$(exe_pid)" ] && break; sleep 0.1; done
-    if [ "$measured" = 1 ]; then
+    if [ "$upload_only" = 0 ]; then
         sleep 4
         hold_driver
-        measure warning 4
+        measure "$run" warning 4
         release_driver
     fi
     local name=
@@ -170,63 +189,86 @@ run_exe() {
     [ -n "$name" ] || { echo "wine_bench: no trigger reached the device" >&2; cat "$out/driver-$run.log" >&2; exit 1; }
     hold_driver
     sleep 1
-    [ "$measured" = 0 ] || measure waiting 6
-    local e0 s0 x0 before
+    measure "$run" waiting 6
+    local e0 s0 x0
     e0=$(ticks "$(exe_pid)") s0=$(ticks "$(server_pid)") x0=$(ticks "$xserver")
-    fetch "$client" "$pc" 69 "$name" "$out/image-$run.bin" >>"$out/exe-$client.txt"
-    if [ "$measured" = 1 ]; then
-        local t
-        t=$(tail -1 "$out/exe-$client.txt")
-        awk -v p=uploading -v t="$t" -v e=$(($(ticks "$(exe_pid)") - e0)) -v s=$(($(ticks "$(server_pid)") - s0)) \
-            -v x=$(($(ticks "$xserver") - x0)) 'BEGIN {
-            printf "%-10s exe %5.1f %%  wineserver %5.1f %%  X %5.1f %%  together %5.1f %%  (%g s, ticks of 10 ms)\n",
-                   p, e / t, s / t, x / t, (e + s + x) / t, t }' >>"$out/cpu.txt"
+    fetch "$client" "$pc" 69 "$name" "$out/image-$run.bin" >>"$out/exe-$exe_number-$client.txt"
+    # Over a fraction of a second the ticks of 10 ms are coarse.
+    record "$run" uploading "$(tail -1 "$out/exe-$exe_number-$client.txt")" $(($(ticks "$(exe_pid)") - e0)) \
+        $(($(ticks "$(server_pid)") - s0)) $(($(ticks "$xserver") - x0))
+    fetch_from_tftpd "$client"
+    if [ "$upload_only" = 1 ]; then
+        release_driver
+        timeout 20 wineserver -k 2>/dev/null || true
+        wait "$driver_pid" 2>/dev/null || true
+    else
         sleep 3
-        measure updating 20
+        measure "$run" updating 20
         sleep 8.5  # to the end of the 29,984 ms wait and into the re-query
-        measure connecting 4
+        measure "$run" connecting 4
+        release_driver
+        wait "$driver_pid" || echo "wine_bench: the scenario did not end as expected (see below)" >&2
+        grep -v '^ok' "$out/driver-$run.log" | tail -3 >&2 || true
     fi
-    release_driver
-    wait "$driver_pid" || echo "wine_bench: the scenario did not end as expected (see below)" >&2
-    grep -v '^ok' "$out/driver-$run.log" | tail -3 >&2 || true
     kill "$device_pid" 2>/dev/null || true
     wait "$device_pid" 2>/dev/null || true
     timeout 20 wineserver -k 2>/dev/null || true
 }
 
+# tftpd-hpa serves the image the exe served, to the same client, right after
+# each fetch from the exe (while the exe waits out its updating phase), so
+# that both see the same load on the machine.
+fetch_from_tftpd() {
+    if [ ! -d "$out/tftpd" ]; then
+        mkdir -p "$out/tftpd"
+        cp "$out/image-1.bin" "$out/tftpd/image.bin"
+        in.tftpd -L -u nobody -s "$out/tftpd" -a "$pc:6969" &
+        pids+=($!)
+        sleep 0.5
+    fi
+    fetch "$1" "$pc" 6969 "/image.bin" "$out/tftpd-out.bin" >>"$out/tftpd-$1.txt"
+    cmp -s "$out/image-1.bin" "$out/tftpd-out.bin" || echo "wine_bench: tftpd-hpa sent another image" >&2
+}
+
 run=0
 for client in curl atftp; do
     for _ in $(seq "$runs"); do
-        run=$((run + 1))
-        run_exe "$client" "$run"
-    done
-done
-
-# tftpd-hpa serves the image the exe served, to the same clients.
-mkdir -p "$out/tftpd"
-cp "$out/image-1.bin" "$out/tftpd/image.bin"
-in.tftpd -L -u nobody -s "$out/tftpd" -a "$pc:6969" &
-pids+=($!)
-sleep 0.5
-for client in curl atftp; do
-    for _ in $(seq "$runs"); do
-        fetch "$client" "$pc" 6969 "/image.bin" "$out/tftpd-out.bin" >>"$out/tftpd-$client.txt"
+        for exe_number in $(seq ${#exes[@]}); do
+            run=$((run + 1))
+            run_exe "$client" "$run"
+        done
     done
 done
 
 size=$(stat -c %s "$out/image-1.bin")
 blocks=$((size / 512 + 1))
-echo "Image of $size bytes ($blocks blocks), $runs runs per client, in the test world"
+echo "Image of $size bytes ($blocks blocks), $runs runs per client and exe, in the test world"
+for exe_number in $(seq ${#exes[@]}); do
+    echo "exe $exe_number: ${exes[$((exe_number - 1))]}"
+    for client in curl atftp; do
+        ours=$(median <"$out/exe-$exe_number-$client.txt")
+        theirs=$(median <"$out/tftpd-$client.txt")
+        awk -v c="$client" -v o="$ours" -v t="$theirs" -v b="$blocks" 'BEGIN {
+            printf "  %-6s exe under Wine median %.3f s (%.0f us a block), tftpd-hpa median %.3f s (%.0f us a block), ratio %.2f (goal <= 2)\n",
+                   c, o, o / b * 1e6, t, t / b * 1e6, o / t }'
+        echo "         exe runs: $(tr '\n' ' ' <"$out/exe-$exe_number-$client.txt")"
+    done
+done
 for client in curl atftp; do
-    ours=$(median <"$out/exe-$client.txt")
-    theirs=$(median <"$out/tftpd-$client.txt")
-    awk -v c="$client" -v o="$ours" -v t="$theirs" -v b="$blocks" 'BEGIN {
-        printf "%-6s exe under Wine median %.3f s (%.0f us a block), tftpd-hpa median %.3f s (%.0f us a block), ratio %.2f (goal <= 2)\n",
-               c, o, o / b * 1e6, t, t / b * 1e6, o / t }'
-    echo "       exe runs: $(tr '\n' ' ' <"$out/exe-$client.txt")  tftpd-hpa runs: $(tr '\n' ' ' <"$out/tftpd-$client.txt")"
+    echo "tftpd-hpa runs, $client: $(tr '\n' ' ' <"$out/tftpd-$client.txt")"
 done
 for run in $(seq "$run"); do
     cmp -s "$out/image-1.bin" "$out/image-$run.bin" || echo "wine_bench: run $run fetched another image" >&2
 done
-echo "CPU per second of one core (first run):"
-cat "$out/cpu.txt"
+if [ "$upload_only" = 0 ]; then
+    echo "CPU per second, in percent of one core:"
+    cat "$out/cpu.txt"
+    for exe_number in $(seq ${#exes[@]}); do
+        for phase in warning waiting uploading updating connecting; do
+            printf 'exe %s %-10s median of %s runs: exe + wineserver + X %.1f %%\n' "$exe_number" "$phase" \
+                "$(wc -l <"$out/cpu-$phase-$exe_number.txt")" "$(median <"$out/cpu-$phase-$exe_number.txt")"
+        done
+    done
+    echo "goals: waiting <= 2 %, updating <= 1 %"
+fi
+echo "load: $(uptime)"
