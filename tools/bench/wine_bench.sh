@@ -51,9 +51,10 @@ if [ "$inside" = 0 ]; then
 fi
 
 # --- inside the world ---
-# The prefix and the display of every Wine run of the project.
+# The prefix and the display of every Wine run of the project; the prefix is
+# one of the build's that no other run is using.
 . "$top/tools/wine/wine_setup.sh"
-qor_wine_env "$build/wineprefix"
+qor_take_prefix "$build"
 pc=${QOR_PC_ADDRS%% *}
 device=${QOR_DEVICE_ADDRS%% *}
 out=$(mktemp -d /tmp/qor-wine-bench.XXXXXX)
