@@ -3,11 +3,20 @@
 # two clean clones in folders of different names and depths, at different
 # times, and compares the two executables byte for byte.
 #
-#   tools/check-reproducible.sh [COMMIT]      (default HEAD)
+#   tools/check-reproducible.sh [--against EXE] [COMMIT]      (default HEAD)
+#
+# --against EXE: EXE was already built from COMMIT in another folder (the
+# test command passes its own build of a clean tree); one clean clone is
+# built and compared with it.
 #
 # Exit status 0 when both builds give the same SHA-256.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+against=
+if [ "${1:-}" = --against ]; then
+    against=$(realpath "$2")
+    shift 2
+fi
 commit=$(git -C "$top" rev-parse --verify "${1:-HEAD}^{commit}")
 work=$(mktemp -d /tmp/qor-reproducible.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -22,10 +31,15 @@ build_clone() {
         cmake --build --preset windows -j "$(nproc)" --target QorUpgrade >/dev/null)
 }
 
-echo "check-reproducible: building $commit twice"
-build_clone "$work/a"
+if [ -n "$against" ]; then
+    echo "check-reproducible: building $commit once more, to compare with $against"
+    first=$against
+else
+    echo "check-reproducible: building $commit twice"
+    build_clone "$work/a"
+    first=$work/a/build/windows/src/QorUpgrade.exe
+fi
 build_clone "$work/second/clone/of/QorUpgrade"
-first=$work/a/build/windows/src/QorUpgrade.exe
 second=$work/second/clone/of/QorUpgrade/build/windows/src/QorUpgrade.exe
 sha256sum "$first" "$second" | sed "s|$work/||"
 if ! cmp -s "$first" "$second"; then
