@@ -188,6 +188,9 @@ run_exe() {
         sleep 0.1
     done
     [ -n "$name" ] || { echo "wine_bench: no trigger reached the device" >&2; cat "$out/driver-$run.log" >&2; exit 1; }
+    # Held only once it has seen the waiting dialog, or it would still look
+    # for it when the scenario's message box comes.
+    for _ in $(seq 100); do grep -q 'ok  line [0-9]*: dialog 114' "$out/driver-$run.log" && break; sleep 0.1; done
     hold_driver
     sleep 1
     measure "$run" waiting 6
