@@ -1,6 +1,7 @@
 // The transfer loop on a fake clock with scripted datagrams: the timing of
 // retransmissions and the give-up under silence and under every kind of
 // datagram stream, in milliseconds of real time.
+#include "platform/linux/headless.h"
 #include "src/tftp/session.h"
 #include "tests/tftp/tftp_test_support.h"
 
@@ -209,6 +210,22 @@ TEST(TransferLoop, ClientOnTheSameProcessorGetsToAnswerAtOnce) {
     EXPECT_TRUE(run.complete);
     EXPECT_EQ(world.sent.size(), 1442u);
     EXPECT_LE(world.now, 1442 * 40u);
+}
+
+// Each trace line ends its line, the stranger's too, and the block lines
+// keep their place among the others.
+TEST(TransferLoop, TraceHoldsEachEventOnALineOfItsOwnInOrder) {
+    FakeWorld world;
+    world.peer = Acknowledge;
+    world.Deliver(10, AckPacket(0), From(kPeer + 1, kPeerPort));
+    headless::TakeDebugOutput();
+    LoopRun run = RunLoop(&world, 600);
+
+    EXPECT_TRUE(run.complete);
+    EXPECT_EQ(headless::TakeDebugOutput(),
+              "++++size 600, 88, 2\n"
+              "Unknown source request in session: c0000215:2070\n"
+              "Send block 1 (512)\nSend block 2 (88)\nAll blocks ack'd\n");
 }
 
 TEST(TransferLoop, SilentClientGetsTheOackEvery100MsAndTheGiveUpAt3s) {
