@@ -48,10 +48,6 @@ bool DeviceRunsImageVersion() {
     return std::strcmp(HeaderVersion(StageImage()), upgradeState.deviceInfo.softwareVersion) == 0;
 }
 
-DWORD UpdatingPixel(DWORD ticks, int width) {
-    return std::min(ticks, kUpdatingTicks) * static_cast<DWORD>(width) / kUpdatingTicks;
-}
-
 // Milliseconds from now until tick `target` (after `elapsed`) begins.
 DWORD MillisecondsToTick(DWORD elapsed, DWORD target) {
     DWORD restOfTick = kTickMs - (timeGetTime() & (kTickMs - 1));
@@ -60,12 +56,10 @@ DWORD MillisecondsToTick(DWORD elapsed, DWORD target) {
 
 // Milliseconds from now until the tick that moves the bar by a pixel, or
 // until the wait's end; at least the rest of the current tick.
-DWORD MillisecondsToNextPixel(DWORD elapsed, int width) {
-    DWORD next = elapsed + 1;
-    while (next < kUpdatingTicks && UpdatingPixel(next, width) == UpdatingPixel(elapsed, width)) {
-        ++next;
-    }
-    return MillisecondsToTick(elapsed, next);
+DWORD MillisecondsToNextPixel(const PixelPacedBar& bar, DWORD elapsed) {
+    int ticks = static_cast<int>(elapsed);
+    int next = NextPositionOffPixel(bar, ticks, PixelOf(bar, ticks), static_cast<int>(kUpdatingTicks));
+    return MillisecondsToTick(elapsed, static_cast<DWORD>(next));
 }
 
 }  // namespace
@@ -98,25 +92,20 @@ void WaitForDeviceRestart(HWND uploadDialog) {
     char title[160];
     std::snprintf(title, sizeof title, text::kUpdatingTitle, StageWord(), upgradeState.deviceAddressText);
     SetWindowTextA(uploadDialog, title);
-    int width = ProgressWidth(uploadDialog, static_cast<int>(kUpdatingTicks));
-    DWORD shownPixel = 0;
-    FramePace pace = {kUpdatingFrameMilliseconds, 0, false};
+    PixelPacedBar bar = StartPixelPacedBar(uploadDialog, static_cast<int>(kUpdatingTicks), kUpdatingFrameMilliseconds);
     for (;;) {
         DWORD elapsed = TicksSince(start, CurrentTick());
         DWORD now = timeGetTime();
         bool atEnd = elapsed >= kUpdatingTicks;
         // The bar is set when it moves by a pixel, at most once a frame, and at its end.
-        if (atEnd || (UpdatingPixel(elapsed, width) != shownPixel && TakeFrame(&pace, now))) {
-            SetProgressPosition(uploadDialog, static_cast<int>(elapsed));
-            shownPixel = UpdatingPixel(elapsed, width);
-        }
+        ShowWhenMoved(&bar, static_cast<int>(elapsed), now, atEnd);
         PumpPendingMessages(uploadDialog);
         if (atEnd) {
             break;
         }
         // Asleep until the bar's next move or a message, never past the end,
         // which is still read from the clock each time.
-        DWORD untilMove = std::max(MillisecondsToNextPixel(elapsed, width), MillisecondsToNextFrame(pace, now));
+        DWORD untilMove = std::max(MillisecondsToNextPixel(bar, elapsed), MillisecondsToNextFrame(bar.pace, now));
         MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min(untilMove, MillisecondsToTick(elapsed, kUpdatingTicks)),
                                   QS_ALLINPUT);
     }

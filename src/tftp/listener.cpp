@@ -25,21 +25,13 @@ constexpr DWORD kFloodPumpMilliseconds = 5;
 // milliseconds that passed, and the bar is set only when that moves it by a
 // pixel, at most once a frame.
 struct IdleBar {
-    HWND dialog;
+    PixelPacedBar shown;
     int counter;
     DWORD lastStep;
-    int shownPixel;
-    int width;
-    FramePace pace;
 };
 
 IdleBar StartIdleBar(HWND dialog) {
-    int width = ProgressWidth(dialog, kWaitingRange);
-    return {dialog, 0, timeGetTime(), 0, width, {kActivityFrameMilliseconds, 0, false}};
-}
-
-int PixelOf(const IdleBar& bar, int counter) {
-    return counter * bar.width / kWaitingRange;
+    return {StartPixelPacedBar(dialog, kWaitingRange, kActivityFrameMilliseconds), 0, timeGetTime()};
 }
 
 // Advances the counter to now and shows it if it moved visibly; returns the
@@ -48,17 +40,10 @@ DWORD AdvanceIdleBar(IdleBar* bar) {
     DWORD now = timeGetTime();
     bar->counter = static_cast<int>((bar->counter + (now - bar->lastStep) % kIdleCycle) % kIdleCycle);
     bar->lastStep = now;
-    int pixel = PixelOf(*bar, bar->counter);
-    if (pixel != bar->shownPixel && TakeFrame(&bar->pace, now)) {
-        SetProgressPosition(bar->dialog, bar->counter);
-        bar->shownPixel = pixel;
-    }
-    int next = bar->counter + 1;
-    while (next < kIdleCycle && PixelOf(*bar, next) == bar->shownPixel) {
-        ++next;
-    }
+    ShowWhenMoved(&bar->shown, bar->counter, now, false);
+    int next = NextPositionOffPixel(bar->shown, bar->counter, bar->shown.shownPixel, kIdleCycle);
     DWORD untilMove = static_cast<DWORD>(next - bar->counter);
-    return std::max(untilMove, MillisecondsToNextFrame(bar->pace, now));
+    return std::max(untilMove, MillisecondsToNextFrame(bar->shown.pace, now));
 }
 
 void TraceDiscarded(const uint8_t* packet, int length) {

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "platform/win.h"
+#include "src/ui/dialogs.h"
 
 #include <algorithm>
+#include <cstdint>
 
 // The upload's bar and title: about 30 frames a second.
 constexpr DWORD kFrameMilliseconds = 33;
@@ -40,4 +42,43 @@ inline void ForceFrame(FramePace* pace, DWORD now) {
 // Milliseconds from `now` until the next frame may go out.
 inline DWORD MillisecondsToNextFrame(const FramePace& pace, DWORD now) {
     return pace.interval - std::min<DWORD>(now - pace.lastFrame, pace.interval);
+}
+
+// A bar set only when a position moves it by a pixel, at most once a frame:
+// the waiting dialog's activity bar and the updating bar.
+struct PixelPacedBar {
+    HWND dialog;
+    int range;  // the bar's positions
+    int width;  // its pixels
+    int shownPixel;
+    FramePace pace;
+};
+
+inline PixelPacedBar StartPixelPacedBar(HWND dialog, int range, DWORD frameMilliseconds) {
+    return {dialog, range, ProgressWidth(dialog, range), 0, {frameMilliseconds, 0, false}};
+}
+
+// In 64 bits: a wait woken late may pass a position far beyond the range.
+inline int PixelOf(const PixelPacedBar& bar, int position) {
+    return static_cast<int>(static_cast<int64_t>(position) * bar.width / bar.range);
+}
+
+// Sets the bar to `position` when that moves it by a pixel and a frame may
+// go out at `now`, or at once when `force` is set (its last state).
+inline void ShowWhenMoved(PixelPacedBar* bar, int position, DWORD now, bool force) {
+    int pixel = PixelOf(*bar, position);
+    if (force || (pixel != bar->shownPixel && TakeFrame(&bar->pace, now))) {
+        SetProgressPosition(bar->dialog, position);
+        bar->shownPixel = pixel;
+    }
+}
+
+// The first position after `position`, before `end`, whose pixel is not
+// `pixel`; `end` when there is none.
+inline int NextPositionOffPixel(const PixelPacedBar& bar, int position, int pixel, int end) {
+    int next = position + 1;
+    while (next < end && PixelOf(bar, next) == pixel) {
+        ++next;
+    }
+    return next;
 }
