@@ -63,12 +63,12 @@ void FlushTrace() {
 
 void TraceText(const char* text) {
     FlushTrace();
-    size_t total = strlen(text);
-    bool ended = total == 0 || text[total - 1] == '\n';
+    const char* end = text + strlen(text);
+    bool ended = end == text || end[-1] == '\n';
     char piece[kTracePiece + 1];
-    while (*text != '\0') {
+    while (text != end) {
         const char* lineEnd = strchr(text, '\n');
-        size_t length = lineEnd != nullptr ? size_t(lineEnd - text) + 1 : strlen(text);
+        size_t length = lineEnd != nullptr ? size_t(lineEnd - text) + 1 : size_t(end - text);
         if (length > kTracePiece) {
             length = kTracePiece;
         }
