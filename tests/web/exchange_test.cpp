@@ -25,9 +25,11 @@ namespace {
 
 const uint32_t kLocal = HostAddress("127.0.57.1");
 const uint32_t kDevice = HostAddress("127.0.57.2");
-// Only the port search test binds here, so no other test's connections
-// linger on its ports.
+// Only the port search test binds here, and only the all-ports-held test on
+// the next address, so that no other test's connections take or free their
+// ports while they run beside it.
 const uint32_t kSearchLocal = HostAddress("127.0.57.3");
+const uint32_t kAllHeldLocal = HostAddress("127.0.57.4");
 
 constexpr char kPagePath[] = "/admin/advanced";
 constexpr char kPlainRequest[] = "GET /admin/advanced HTTP/1.1\r\nHost: 192.168.2.110\r\n\r\n";
@@ -247,12 +249,12 @@ TEST_F(Exchange, AllLocalPortsInUseEndTheUpgrade) {
     EXPECT_EXIT(
         {
             for (int port = kHttpLocalPortBase; port <= 23556; ++port) {
-                if (HoldPort(kLocal, uint16_t(port)) < 0) {
+                if (HoldPort(kAllHeldLocal, uint16_t(port)) < 0) {
                     fprintf(stderr, "port %d not free\n", port);
                 }
             }
             AnswerTheFailureBox();
-            ExchangeWithDevice(kLocal, kHttpLocalPortBase, kDevice, 80, kPagePath, buffer.data(), kHttpCapacity);
+            ExchangeWithDevice(kAllHeldLocal, kHttpLocalPortBase, kDevice, 80, kPagePath, buffer.data(), kHttpCapacity);
             fprintf(stderr, "returned\n");
         },
         ::testing::ExitedWithCode(0),
