@@ -238,7 +238,11 @@ public:
         return seenOrder_;
     }
     bool IsShown(Window window) override { return IsWindow(AsHwnd(window)) && IsWindowVisible(AsHwnd(window)); }
-    int TemplateId(Window dialog) override { return Identify(AsHwnd(dialog)); }
+    int TemplateId(Window dialog) override {
+        int id = Identify(AsHwnd(dialog));
+        NoteSeen(AsHwnd(dialog), id);
+        return id;
+    }
     std::string Title(Window window) override { return IsWindow(AsHwnd(window)) ? TextOf(AsHwnd(window)) : ""; }
     std::string MessageBoxText(Window box) override {
         HWND text = GetDlgItem(AsHwnd(box), kMessageBoxTextId);
@@ -345,20 +349,32 @@ private:
     void Watch() {
         while (!stop_) {
             for (HWND hwnd : ProgramWindows()) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (std::find(seenWindows_.begin(), seenWindows_.end(), hwnd) != seenWindows_.end()) {
-                    continue;
-                }
-                int id = Identify(hwnd);
-                if (id < 0) {
-                    continue;  // its controls are still being created
-                }
-                seenWindows_.push_back(hwnd);
-                if (id > 0) {
-                    seenOrder_.push_back(id);
+                if (!WasSeen(hwnd)) {
+                    NoteSeen(hwnd, Identify(hwnd));
                 }
             }
             ::Sleep(1);
+        }
+    }
+
+    bool WasSeen(HWND hwnd) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::find(seenWindows_.begin(), seenWindows_.end(), hwnd) != seenWindows_.end();
+    }
+
+    // The first sighting of a dialog counts, by the watcher or by a step that
+    // met it first while the watcher was kept from the processor.
+    void NoteSeen(HWND hwnd, int id) {
+        if (id < 0) {
+            return;  // its controls are still being created
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (std::find(seenWindows_.begin(), seenWindows_.end(), hwnd) != seenWindows_.end()) {
+            return;
+        }
+        seenWindows_.push_back(hwnd);
+        if (id > 0) {
+            seenOrder_.push_back(id);
         }
     }
 
