@@ -8,13 +8,15 @@
 # connecting phases of every run, with their medians. Figures only; it asserts
 # nothing. Needs root.
 #
-#   wine_bench.sh [--build DIR] [--runs N] [--exe PATH]... [--upload-only]
+#   wine_bench.sh [--build DIR] [--runs N] [--exe PATH]... [--upload-only] [--requests]
 #
 # Defaults: build/windows, its exe, 3 runs per client. Several --exe (each
 # named QorUpgrade.exe) take turns run by run, to compare builds under the
 # same load. --upload-only ends each run after the fetches and measures no CPU.
-# About 70 s per run of the exe (the updating wait alone is 30 s), 10 s with
-# --upload-only.
+# --requests is --upload-only with the Wine server's trace on: it also counts
+# the requests the transferring thread made to the Wine server, per block
+# (the times it prints are then those of a traced run). About 70 s per run of
+# the exe (the updating wait alone is 30 s), 10 s with --upload-only.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,6 +25,7 @@ build=$top/build/windows
 runs=3
 inside=0
 upload_only=0
+requests=0
 exes=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -30,6 +33,7 @@ while [ $# -gt 0 ]; do
     --runs) runs="$2"; shift 2 ;;
     --exe) exes+=("$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"); shift 2 ;;
     --upload-only) upload_only=1; shift ;;
+    --requests) upload_only=1 requests=1; shift ;;
     --inside) inside=1; shift ;;
     *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
     esac
@@ -46,11 +50,14 @@ done
 if [ "$inside" = 0 ]; then
     args=(--inside --build "$build" --runs "$runs")
     [ "$upload_only" = 0 ] || args+=(--upload-only)
+    [ "$requests" = 0 ] || args+=(--requests)
     for f in "${exes[@]}"; do args+=(--exe "$f"); done
     exec "$top/tools/testworld/run_in_world.sh" --timeout $((runs * 2 * ${#exes[@]} * 120 + 600)) -- "$0" "${args[@]}"
 fi
 
 # --- inside the world ---
+# The server's trace goes with the program's to the driver's log.
+[ "$requests" = 0 ] || export WINEDEBUG=+server,+debugstr
 # The prefix and the display of every Wine run of the project; the prefix is
 # one of the build's that no other run is using.
 . "$top/tools/wine/wine_setup.sh"
@@ -264,6 +271,26 @@ done
 for run in $(seq "$run"); do
     cmp -s "$out/image-1.bin" "$out/image-$run.bin" || echo "wine_bench: run $run fetched another image" >&2
 done
+# requests_per_block LOG: the requests of the thread that sends the blocks
+# (the one that traces the image's size first), until its last block is
+# acknowledged, by name, per block.
+requests_per_block() {
+    awk -v blocks="$blocks" '
+        !thread && /debugstr:OutputDebugStringA "[+][+][+][+]size/ { thread = substr($0, 1, index($0, ":") - 1) }
+        /All blocks ack.d/ { done = 1 }
+        thread && !done && index($0, thread ": ") == 1 && $2 ~ /^[a-z_]+\($/ {
+            name = $2; sub(/\($/, "", name); count[name]++; total++ }
+        END {
+            printf "  %.2f requests a block in all\n", total / blocks
+            for (name in count) if (count[name] / blocks >= 0.01) printf "  %6.2f %s\n", count[name] / blocks, name
+        }' "$1" | sort -k1,1gr
+}
+if [ "$requests" = 1 ]; then
+    for run in $(seq "$run"); do
+        echo "Wine server requests of the transferring thread, run $run:"
+        requests_per_block "$out/driver-$run.log"
+    done
+fi
 if [ "$upload_only" = 0 ]; then
     echo "CPU per second, in percent of one core:"
     cat "$out/cpu.txt"
