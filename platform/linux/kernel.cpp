@@ -2,6 +2,7 @@
 // process exit, and the 32-bit millisecond clock.
 #include "platform/linux/event_log.h"
 #include "platform/linux/headless.h"
+#include "platform/linux/kernel.h"
 #include "platform/linux/window_registry.h"
 
 #include <sched.h>

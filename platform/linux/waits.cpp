@@ -1,6 +1,7 @@
 // Waits that end on what they wait for: a datagram on a socket with an
 // event selected, a thread's end, or a new message for the calling thread;
 // and the high-resolution counter beside the millisecond clock.
+#include "platform/linux/kernel.h"
 #include "platform/linux/message_queue.h"
 #include "platform/linux/window_registry.h"
 #include "platform/win.h"
@@ -13,10 +14,6 @@
 #include <mutex>
 #include <set>
 #include <vector>
-
-namespace layer {
-int DuplicateThreadEndSignal(HANDLE thread);
-}  // namespace layer
 
 namespace {
 
