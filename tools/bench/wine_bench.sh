@@ -35,7 +35,7 @@ while [ $# -gt 0 ]; do
     --upload-only) upload_only=1; shift ;;
     --requests) upload_only=1 requests=1; shift ;;
     --inside) inside=1; shift ;;
-    *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
     esac
 done
 [ ${#exes[@]} -gt 0 ] || exes=("$build/src/QorUpgrade.exe")
