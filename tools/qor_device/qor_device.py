@@ -673,6 +673,8 @@ class Device:
             self.log("upgrade: busy with a transfer, %r ignored" % url)
         elif self.args.never_fetch:
             self.log("upgrade: %r accepted, never fetched (never-fetch)" % url)
+            if self.args.flood_after_trigger:
+                threading.Thread(target=self.flood, args=(server, port), daemon=True).start()
         else:
             self.busy = True
             record["fetched"] = True
@@ -681,6 +683,32 @@ class Device:
             threading.Thread(target=self.fetch, args=(server, port, name),
                              daemon=True).start()
         return 200, self.answer(200, "OK", body)
+
+    def flood(self, server, port):
+        """Stray datagrams (4-byte DATA packets, which no read request is) to
+        the PC's TFTP port at --flood-after-trigger a second, in bursts every
+        10 ms, until the device stops; the count goes to the state file."""
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.bind((self.args.address, 0))
+        burst = max(1, self.args.flood_after_trigger // 100)
+        packet = struct.pack(">HH", TFTP_DATA, 1)
+        sent = 0
+        self.log("flood: %d datagrams a second to %s:%d" % (burst * 100, server, port))
+        next_burst = time.monotonic()
+        bursts = 0
+        while not self.stopping.is_set():
+            for _ in range(burst):
+                try:
+                    sock.sendto(packet, (server, port))
+                    sent += 1
+                except OSError:
+                    pass
+            bursts += 1
+            if bursts % 100 == 0:  # the count so far, once a second
+                self.state.update(lambda d: d.update(flood_sent=sent))
+            next_burst += 0.01
+            self.stopping.wait(max(0.0, next_burst - time.monotonic()))
+        sock.close()
 
     # upgrade and restart
 
@@ -830,6 +858,8 @@ def build_parser():
                    help="send ACKs from a port other than the read request's")
     f.add_argument("--oack-error", action="store_true", help="answer the OACK with ERROR 8")
     f.add_argument("--never-fetch", action="store_true", help="accept the trigger, never fetch")
+    f.add_argument("--flood-after-trigger", type=int, default=0, metavar="RATE",
+                   help="with --never-fetch: send RATE stray datagrams a second to the PC's TFTP port")
     f.add_argument("--never-return", action="store_true",
                    help="stay away for ever after the last block")
     f.add_argument("--booting-pages", type=int, default=0, metavar="N",
