@@ -694,8 +694,7 @@ class Device:
         packet = struct.pack(">HH", TFTP_DATA, 1)
         sent = 0
         self.log("flood: %d datagrams a second to %s:%d" % (burst * 100, server, port))
-        next_burst = time.monotonic()
-        bursts = 0
+        next_burst = next_count = time.monotonic()
         while not self.stopping.is_set():
             for _ in range(burst):
                 try:
@@ -703,9 +702,9 @@ class Device:
                     sent += 1
                 except OSError:
                     pass
-            bursts += 1
-            if bursts % 100 == 0:  # the count so far, once a second
+            if time.monotonic() >= next_count:  # the count so far, four times a second
                 self.state.update(lambda d: d.update(flood_sent=sent))
+                next_count += 0.25
             next_burst += 0.01
             self.stopping.wait(max(0.0, next_burst - time.monotonic()))
         sock.close()
