@@ -1,4 +1,6 @@
 // The program's entry: the same WinMain on both platforms.
 #include "src/control/startup.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return ProgramEntry(instance); }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return ProgramEntry(instance);
+}

@@ -35,7 +35,9 @@ void LoadImage(int id, FirmwareImage* image) {
     memcpy(image->header, image->bytes, kHeaderSize);
 }
 
-char LowerAscii(uint8_t c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); }
+char LowerAscii(uint8_t c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
 
 // Plain ASCII folding over the tag's whole length; a NUL in the header ends it as a mismatch.
 bool TagMatches(const uint8_t* header, const char* tag) {

@@ -42,7 +42,9 @@ const FirmwareImage& StageImage() {
     return upgradeState.stage.load() == Target ? upgradeState.targetImage : upgradeState.transitionImage;
 }
 
-const char* StageWord() { return upgradeState.stage.load() == Target ? "Target" : "Transition"; }
+const char* StageWord() {
+    return upgradeState.stage.load() == Target ? "Target" : "Transition";
+}
 
 int ReportError(const char* message, const char* caption) {
     return MessageBoxA(nullptr, message, caption ? caption : text::kDefaultErrorCaption, MB_TASKMODAL);
