@@ -359,6 +359,9 @@ private:
 
     bool WasSeen(HWND hwnd) {
         std::lock_guard<std::mutex> lock(mutex_);
+        return SeenLocked(hwnd);
+    }
+    bool SeenLocked(HWND hwnd) const {
         return std::find(seenWindows_.begin(), seenWindows_.end(), hwnd) != seenWindows_.end();
     }
 
@@ -369,7 +372,7 @@ private:
             return;  // its controls are still being created
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        if (std::find(seenWindows_.begin(), seenWindows_.end(), hwnd) != seenWindows_.end()) {
+        if (SeenLocked(hwnd)) {
             return;
         }
         seenWindows_.push_back(hwnd);
