@@ -2,7 +2,7 @@
 // The decision itself is pure; DecideStage applies it to the shared state.
 #pragma once
 
-#include "src/control/upgrade_state.h"
+#include "src/shared/upgrade_state.h"
 
 #include <cstdint>
 

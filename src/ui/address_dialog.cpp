@@ -2,10 +2,10 @@
 #include "src/ui/address_dialog.h"
 
 #include "resources/resource_ids.h"
-#include "src/control/random.h"
-#include "src/control/upgrade_state.h"
+#include "src/shared/random.h"
+#include "src/shared/upgrade_state.h"
 #include "src/ui/dialogs.h"
-#include "src/ui/texts.h"
+#include "src/shared/texts.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,8 +4,8 @@
 // Authorization line with its nine-digit nonce count.
 #include "src/web/digest.h"
 
-#include "src/control/random.h"
-#include "src/control/trace.h"
+#include "src/shared/random.h"
+#include "src/shared/trace.h"
 #include "src/web/md5.h"
 
 #include <cstdarg>

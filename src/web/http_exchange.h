@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/win.h"
-#include "src/control/upgrade_state.h"
+#include "src/shared/upgrade_state.h"
 #include "src/web/digest.h"
 
 #include <cstdint>

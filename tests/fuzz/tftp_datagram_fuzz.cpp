@@ -2,7 +2,7 @@
 // and to the whole transfer loop on a fake clock, with the image and every
 // datagram in buffers of their exact size so that the sanitizers see any read
 // past them.
-#include "src/control/upgrade_state.h"
+#include "src/shared/upgrade_state.h"
 #include "src/tftp/listener.h"
 #include "src/tftp/session.h"
 

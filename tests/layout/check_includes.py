@@ -3,7 +3,9 @@
 standard library, its own headers, and the operating system through
 "platform/win.h" alone; it never asks which platform it is on. The protocol
 files (packets, MD5, Digest) reach no platform header at all, not even
-through the headers they include.
+through the headers they include. The folders of src/ are floors that only
+look down: a file includes headers of its own folder and of the folders
+below it (FLOORS, lowest first), so no two folders include each other.
 
     check_includes.py SRC_DIR
 
@@ -25,6 +27,8 @@ OWN_PREFIXES = ("src/", "resources/")
 OS_DOOR = "platform/win.h"
 PROTOCOL_FILES = ("tftp/packets.h", "tftp/packets.cpp", "web/md5.h", "web/md5.cpp", "web/digest.h",
                   "web/digest.cpp")
+# What every subsystem shares at the bottom, the sequence that drives them on top.
+FLOORS = ("shared", "net", "ui", "web", "tftp", "control")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 PLATFORM_TEST = re.compile(r'^\s*#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|WIN32|__linux__|__unix__|__APPLE__|_MSC_VER|__MINGW32__)\b')
 
@@ -41,6 +45,22 @@ def breaches(path):
                     yield number, "\"%s\" is neither the program's own header nor \"%s\"" % (name, OS_DOOR)
             elif PLATFORM_TEST.match(line):
                 yield number, "asks which platform it is on; only platform/ may"
+
+
+def floor_breaches(top, path):
+    """Includes of a folder above the one `path` lives in (or of a folder on no floor)."""
+    folder = os.path.relpath(path, top).split(os.sep)[0]
+    if folder not in FLOORS:
+        yield "the folder \"%s\" is on no floor; FLOORS names them all" % folder
+        return
+    for included in own_includes(path):
+        parts = included.split("/")
+        if parts[0] != "src" or len(parts) < 3:
+            continue
+        if parts[1] not in FLOORS:
+            yield "\"%s\" is in a folder on no floor" % included
+        elif FLOORS.index(parts[1]) > FLOORS.index(folder):
+            yield "\"%s\" is a floor above %s; folders include only themselves and those below" % (included, folder)
 
 
 def own_includes(path):
@@ -82,6 +102,9 @@ def main():
             path = os.path.join(folder, name)
             for number, why in breaches(path):
                 print("%s:%d: %s" % (os.path.relpath(path, top), number, why))
+                found += 1
+            for why in floor_breaches(top, path):
+                print("%s: %s" % (os.path.relpath(path, top), why))
                 found += 1
     for name in PROTOCOL_FILES:
         if reaches_platform(top, name, set()):

@@ -114,7 +114,7 @@ class Verdict(unittest.TestCase):
 
 class UserGuide(unittest.TestCase):
     def test_every_failure_message_is_explained(self):
-        with open(os.path.join(HERE, "..", "..", "src", "ui", "texts.h"), encoding="utf-8") as f:
+        with open(os.path.join(HERE, "..", "..", "src", "shared", "texts.h"), encoding="utf-8") as f:
             messages = re.findall(r'"(Upgrade Failed: [^"]*)"', f.read())
         with open(os.path.join(HERE, "..", "..", "docs", "user-guide.md"), encoding="utf-8") as f:
             guide = f.read()

@@ -2,7 +2,7 @@
 // loopback on a port other than 69, and on port 69 in a private network.
 #include "resources/resource_ids.h"
 #include "src/control/image_store.h"
-#include "src/control/upgrade_state.h"
+#include "src/shared/upgrade_state.h"
 #include "src/tftp/listener.h"
 #include "tests/tftp/tftp_test_support.h"
 

@@ -1,6 +1,6 @@
 // The session's and listener's decisions, datagram by datagram and poll by
 // poll, without sockets or sleeping.
-#include "src/control/upgrade_state.h"
+#include "src/shared/upgrade_state.h"
 #include "src/tftp/completion.h"
 #include "src/tftp/listener.h"
 #include "src/tftp/session.h"

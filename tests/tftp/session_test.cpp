@@ -3,7 +3,7 @@
 #include "platform/linux/headless.h"
 #include "resources/resource_ids.h"
 #include "src/control/image_store.h"
-#include "src/control/upgrade_state.h"
+#include "src/shared/upgrade_state.h"
 #include "src/tftp/session.h"
 #include "tests/tftp/tftp_test_support.h"
 

@@ -1,5 +1,5 @@
 // The IPv4 text parser: its codes, the order of its checks, and the file names.
-#include "src/control/random.h"
+#include "src/shared/random.h"
 #include "src/ui/address_dialog.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // on the forms real servers send, and whole Authorization lines compared
 // byte for byte. Expected responses were worked out with an independent MD5
 // from the RFC 2617 formulas, with the device's nine-digit nc.
-#include "src/control/random.h"
+#include "src/shared/random.h"
 #include "src/web/digest.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // the answer kept within capacity, challenges, an unreachable device and the
 // local port search.
 #include "platform/linux/headless.h"
-#include "src/control/random.h"
+#include "src/shared/random.h"
 #include "src/web/http_exchange.h"
 #include "tests/web/test_server.h"
 

@@ -3,7 +3,7 @@
 // Apache httpd's mod_auth_digest refuses the empty algorithm and a line
 // without qop. Each server runs on a loopback address of its own with a
 // private configuration in a temporary folder, started and stopped here.
-#include "src/control/random.h"
+#include "src/shared/random.h"
 #include "src/web/http_exchange.h"
 #include "tests/web/test_server.h"
 

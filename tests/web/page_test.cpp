@@ -1,6 +1,6 @@
 // Reading the device's answer: is it a usable Digest challenge, and the
 // DeviceInfo values behind their labels.
-#include "src/control/random.h"
+#include "src/shared/random.h"
 #include "src/web/http_exchange.h"
 
 #include <gtest/gtest.h>

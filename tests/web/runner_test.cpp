@@ -2,8 +2,8 @@
 // the user at dialogs 104 and 105 while the runner talks to a loopback device.
 #include "platform/linux/headless.h"
 #include "resources/resource_ids.h"
-#include "src/control/random.h"
-#include "src/ui/texts.h"
+#include "src/shared/random.h"
+#include "src/shared/texts.h"
 #include "src/web/http_exchange.h"
 #include "src/web/request_runner.h"
 #include "tests/support/headless_waits.h"

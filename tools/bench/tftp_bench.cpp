@@ -8,7 +8,7 @@
 // on loopback meets it. For the figures of one CPU, start it under
 // `taskset -c 0`: the clients and tftpd-hpa inherit the CPU.
 #include "src/control/image_store.h"
-#include "src/control/upgrade_state.h"
+#include "src/shared/upgrade_state.h"
 #include "src/tftp/listener.h"
 #include "src/tftp/session.h"
 #include "tests/support/processes.h"

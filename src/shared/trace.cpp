@@ -1,6 +1,6 @@
 // Trace points go to the platform's debug output, one call a line, save the
 // batched lines of a transfer.
-#include "src/control/trace.h"
+#include "src/shared/trace.h"
 
 #include "platform/win.h"
 

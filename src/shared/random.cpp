@@ -1,6 +1,6 @@
 // The classic linear congruential generator: state * 214013 + 2531011, value
 // bits 16..30. Guarded, because the main thread and request workers draw from it.
-#include "src/control/random.h"
+#include "src/shared/random.h"
 
 #include <mutex>
 

@@ -1,8 +1,8 @@
 // The program-wide record, the guarded file name and the failure convention.
-#include "src/control/upgrade_state.h"
+#include "src/shared/upgrade_state.h"
 
-#include "src/control/trace.h"
-#include "src/ui/texts.h"
+#include "src/shared/trace.h"
+#include "src/shared/texts.h"
 
 #include <cstdio>
 #include <cstring>
