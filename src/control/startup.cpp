@@ -3,11 +3,11 @@
 #include "src/control/startup.h"
 
 #include "src/control/image_store.h"
-#include "src/shared/random.h"
-#include "src/shared/trace.h"
 #include "src/control/upgrade_sequence.h"
-#include "src/shared/upgrade_state.h"
+#include "src/shared/random.h"
 #include "src/shared/texts.h"
+#include "src/shared/trace.h"
+#include "src/shared/upgrade_state.h"
 
 #include <cstring>
 

@@ -3,12 +3,12 @@
 #include "src/control/upgrade_sequence.h"
 
 #include "resources/resource_ids.h"
-#include "src/shared/upgrade_state.h"
 #include "src/control/version_decision.h"
+#include "src/shared/texts.h"
+#include "src/shared/upgrade_state.h"
 #include "src/tftp/listener.h"
 #include "src/ui/address_dialog.h"
 #include "src/ui/dialogs.h"
-#include "src/shared/texts.h"
 #include "src/web/request_runner.h"
 
 #include <cstdio>

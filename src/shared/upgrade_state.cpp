@@ -1,8 +1,8 @@
 // The program-wide record, the guarded file name and the failure convention.
 #include "src/shared/upgrade_state.h"
 
-#include "src/shared/trace.h"
 #include "src/shared/texts.h"
+#include "src/shared/trace.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,11 +3,11 @@
 #include "src/tftp/completion.h"
 
 #include "resources/resource_ids.h"
+#include "src/shared/texts.h"
 #include "src/shared/trace.h"
 #include "src/shared/upgrade_state.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/frame_pace.h"
-#include "src/shared/texts.h"
 #include "src/web/http_exchange.h"
 #include "src/web/request_runner.h"
 

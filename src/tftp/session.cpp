@@ -3,12 +3,12 @@
 #include "src/tftp/session.h"
 
 #include "resources/resource_ids.h"
+#include "src/shared/texts.h"
 #include "src/shared/trace.h"
 #include "src/shared/upgrade_state.h"
 #include "src/tftp/completion.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/frame_pace.h"
-#include "src/shared/texts.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,9 +3,9 @@
 
 #include "resources/resource_ids.h"
 #include "src/shared/random.h"
+#include "src/shared/texts.h"
 #include "src/shared/upgrade_state.h"
 #include "src/ui/dialogs.h"
-#include "src/shared/texts.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,8 +3,8 @@
 #include "src/ui/dialogs.h"
 
 #include "resources/resource_ids.h"
-#include "src/shared/upgrade_state.h"
 #include "src/shared/texts.h"
+#include "src/shared/upgrade_state.h"
 
 #include <cstdio>
 

@@ -3,9 +3,9 @@
 // until the device closes, then either a Digest challenge or the page fields.
 #include "src/web/http_exchange.h"
 
-#include "src/shared/trace.h"
 #include "src/net/sockets.h"
 #include "src/shared/texts.h"
+#include "src/shared/trace.h"
 
 #include <cstring>
 

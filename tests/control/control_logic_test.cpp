@@ -1,12 +1,12 @@
 // Start-up state, the product table, the version decision and the trigger path.
-#include "src/control/image_store.h"
 #include "platform/linux/headless.h"
-#include "src/shared/random.h"
-#include "src/shared/trace.h"
+#include "src/control/image_store.h"
 #include "src/control/upgrade_sequence.h"
-#include "src/shared/upgrade_state.h"
 #include "src/control/version_decision.h"
+#include "src/shared/random.h"
 #include "src/shared/texts.h"
+#include "src/shared/trace.h"
+#include "src/shared/upgrade_state.h"
 #include "tests/support/processes.h"
 
 #include <gtest/gtest.h>

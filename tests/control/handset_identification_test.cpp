@@ -4,8 +4,8 @@
 #include "resources/resource_ids.h"
 #include "src/control/image_store.h"
 #include "src/control/upgrade_sequence.h"
-#include "src/shared/upgrade_state.h"
 #include "src/shared/texts.h"
+#include "src/shared/upgrade_state.h"
 #include "tests/support/headless_waits.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // test world with ten PC addresses (QOR_PC_ADDRS) and are skipped elsewhere.
 #include "platform/linux/headless.h"
 #include "src/control/startup.h"
-#include "src/shared/upgrade_state.h"
 #include "src/shared/texts.h"
+#include "src/shared/upgrade_state.h"
 #include "tests/support/processes.h"
 #include "tests/support/sockets.h"
 

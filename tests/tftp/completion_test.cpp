@@ -4,11 +4,11 @@
 #include "platform/linux/headless.h"
 #include "resources/resource_ids.h"
 #include "src/control/image_store.h"
+#include "src/shared/texts.h"
 #include "src/shared/upgrade_state.h"
 #include "src/tftp/completion.h"
 #include "src/tftp/listener.h"
 #include "src/ui/dialogs.h"
-#include "src/shared/texts.h"
 #include "tests/support/http_server.h"
 #include "tests/tftp/tftp_test_support.h"
 

@@ -3,9 +3,9 @@
 #include "platform/linux/headless.h"
 #include "resources/resource_ids.h"
 #include "src/control/image_store.h"
+#include "src/shared/texts.h"
 #include "src/shared/upgrade_state.h"
 #include "src/tftp/listener.h"
-#include "src/shared/texts.h"
 #include "tests/tftp/tftp_test_support.h"
 
 #include <gtest/gtest.h>

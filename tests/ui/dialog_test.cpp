@@ -3,10 +3,10 @@
 #include "platform/linux/headless.h"
 #include "resources/resource_ids.h"
 #include "src/control/image_store.h"
+#include "src/shared/texts.h"
 #include "src/shared/upgrade_state.h"
 #include "src/ui/address_dialog.h"
 #include "src/ui/dialogs.h"
-#include "src/shared/texts.h"
 #include "tests/support/headless_waits.h"
 
 #include <gtest/gtest.h>
