@@ -10,29 +10,12 @@
 #include "platform/win.h"
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 
 namespace layer {
 
 namespace {
 
 using Lock = std::lock_guard<std::mutex>;
-
-// How a message reaches a window: a dialog's procedure with the default
-// dialog handling behind it, or a control's built-in behaviour. Takes the
-// lock itself and never holds it while a procedure runs.
-LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// A procedure runs only on the thread that created its dialog; anything else
-// is a fault of the program, which Windows would not let pass either.
-void RequireOwner(const Window& window, UINT message) {
-    if (window.owner != std::this_thread::get_id()) {
-        std::fprintf(stderr, "platform: message 0x%04x for window %p sent from a thread that does not own it\n",
-                     message, static_cast<void*>(window.handle));
-        std::abort();
-    }
-}
 
 void RecordDialogEvent(headless::EventKind kind, const Window& dialog) {
     headless::Event event;
@@ -148,7 +131,6 @@ INT_PTR CallProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         if (window == nullptr) {
             return 0;
         }
-        RequireOwner(*window, message);
         procedure = window->procedure;
     }
     return procedure == nullptr ? FALSE : procedure(dialog, message, wParam, lParam);
@@ -212,7 +194,6 @@ LRESULT ClickButton(HWND button) {
         if (window == nullptr || (window->style & WS_DISABLED)) {
             return 0;
         }
-        RequireOwner(*window, BM_CLICK);
         SetFocusOf(window->owner, button);
         dialog = window->parent;
         id = window->id;
@@ -315,10 +296,15 @@ bool ModalLoopGoesOn(HWND dialog) {
     return window != nullptr && !window->ended;
 }
 
+}  // namespace
+
+// A dialog's procedure with the default dialog handling behind it, or a
+// control's built-in behaviour. A procedure runs on the thread that created
+// its dialog, whoever sent the message; the lock is never held while it runs.
 LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowKind kind = WindowKind::Other;
     {
-        Lock lock(Mutex());
+        std::unique_lock<std::mutex> lock(Mutex());
         Window* target = Find(window);
         if (target == nullptr) {
             return 0;
@@ -329,11 +315,14 @@ LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             HandleControlMessage(target, message, wParam, lParam, &result);
             return result;
         }
+        if (target->owner != std::this_thread::get_id()) {
+            MSG msg = {window, message, wParam, lParam, 0, {0, 0}};
+            return SendToOwner(target->owner, msg, &lock);
+        }
     }
     return kind == WindowKind::Dialog ? DeliverToDialog(window, message, wParam, lParam) : ClickButton(window);
 }
 
-}  // namespace
 }  // namespace layer
 
 using layer::Lock;

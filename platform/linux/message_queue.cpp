@@ -18,6 +18,18 @@ std::map<std::thread::id, std::deque<MSG>>& Queues() {
     return queues;
 }
 
+// A message another thread sent, waiting for its owner to run it.
+struct SentMessage {
+    MSG msg;
+    LRESULT result;
+    bool done;
+};
+
+std::map<std::thread::id, std::deque<SentMessage*>>& Sent() {
+    static std::map<std::thread::id, std::deque<SentMessage*>> sent;
+    return sent;
+}
+
 // Raised by a post, lowered when the thread looks at its queue.
 struct QueueWake {
     int descriptor = -1;
@@ -53,10 +65,7 @@ bool Accepts(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
     return (filterMin == 0 && filterMax == 0) || (msg.message >= filterMin && msg.message <= filterMax);
 }
 
-}  // namespace
-
-void PostToThread(std::thread::id thread, const MSG& msg) {
-    Queues()[thread].push_back(msg);
+void Wake(std::thread::id thread) {
     auto wake = Wakes().find(thread);
     if (wake != Wakes().end()) {
         Raise(&wake->second);
@@ -64,12 +73,42 @@ void PostToThread(std::thread::id thread, const MSG& msg) {
     Changed().notify_all();
 }
 
+}  // namespace
+
+void PostToThread(std::thread::id thread, const MSG& msg) {
+    Queues()[thread].push_back(msg);
+    Wake(thread);
+}
+
+LRESULT SendToOwner(std::thread::id owner, const MSG& msg, std::unique_lock<std::mutex>* lock) {
+    SentMessage sent = {msg, 0, false};
+    Sent()[owner].push_back(&sent);
+    Wake(owner);
+    Changed().wait(*lock, [&] { return sent.done; });
+    return sent.result;
+}
+
+void RunSentMessages(std::unique_lock<std::mutex>* lock) {
+    std::deque<SentMessage*>& waiting = Sent()[std::this_thread::get_id()];
+    while (!waiting.empty()) {
+        SentMessage* sent = waiting.front();
+        waiting.pop_front();
+        lock->unlock();
+        LRESULT result = Deliver(sent->msg.hwnd, sent->msg.message, sent->msg.wParam, sent->msg.lParam);
+        lock->lock();
+        sent->result = result;
+        sent->done = true;
+        Changed().notify_all();
+    }
+}
+
 int MessageWakeDescriptor(std::thread::id thread) {
     QueueWake& wake = Wakes()[thread];
     if (wake.descriptor < 0) {
         wake.descriptor = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         auto queue = Queues().find(thread);
-        if (queue != Queues().end() && !queue->second.empty()) {
+        auto sent = Sent().find(thread);
+        if ((queue != Queues().end() && !queue->second.empty()) || (sent != Sent().end() && !sent->second.empty())) {
             Raise(&wake);
         }
     }
@@ -126,16 +165,23 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
+// Both run what other threads sent first, whatever the filter, as Windows does.
 BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
-    std::lock_guard<std::mutex> lock(layer::Mutex());
+    std::unique_lock<std::mutex> lock(layer::Mutex());
+    layer::RunSentMessages(&lock);
     return layer::TakeMessage(std::this_thread::get_id(), window, filterMin, filterMax, (remove & PM_REMOVE) != 0, msg);
 }
 
 BOOL GetMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax) {
     std::unique_lock<std::mutex> lock(layer::Mutex());
     std::thread::id self = std::this_thread::get_id();
-    layer::Changed().wait(lock, [&] { return layer::TakeMessage(self, window, filterMin, filterMax, true, msg); });
-    return TRUE;
+    for (;;) {
+        layer::RunSentMessages(&lock);
+        if (layer::TakeMessage(self, window, filterMin, filterMax, true, msg)) {
+            return TRUE;
+        }
+        layer::Changed().wait(lock);
+    }
 }
 
 BOOL TranslateMessage(const MSG*) {

@@ -260,8 +260,9 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 
 // A wait on thread handles and socket events that also ends when a message
-// arrives in the calling thread's queue (any wake mask counts as QS_ALLINPUT).
-#define QS_ALLINPUT 0x04FF
+// arrives in the calling thread's queue (any wake mask counts as QS_ALLINPUT, whose
+// value is the headers' for Windows 8 on, with touch and pointer input).
+#define QS_ALLINPUT 0x1CFF
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
 
 // ---- user32 and comctl32 ---------------------------------------------------
@@ -316,6 +317,9 @@ struct WSADATA {
 
 int WSAStartup(WORD version, WSADATA* data);
 int closesocket(SOCKET socket);
+// Winsock's, beside BSD's of the same name: a datagram longer than the buffer
+// fails the receive and is dropped.
+int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, SockLen* fromLength);
 int ioctlsocket(SOCKET socket, long command, unsigned long* argument);
 
 // Socket events (Winsock 2): an event stands signalled while its socket has a

@@ -1,4 +1,5 @@
-// Winsock 1.1 start-up and the calls whose names differ from the BSD ones.
+// Winsock 1.1 start-up, the calls whose names differ from the BSD ones, and
+// recvfrom where Winsock's differs.
 #include "platform/linux/headless.h"
 #include "platform/win.h"
 
@@ -45,6 +46,27 @@ int WSAStartup(WORD version, WSADATA* data) {
 
 int closesocket(SOCKET socket) {
     return close(socket);
+}
+
+// BSD's recvfrom returns the first part of a datagram longer than the buffer
+// as if it were whole; Winsock's fails the receive (WSAEMSGSIZE), the buffer
+// filled and the rest of the datagram dropped.
+int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, SockLen* fromLength) {
+    iovec part = {buffer, static_cast<size_t>(length)};
+    msghdr message = {};
+    message.msg_name = from;
+    message.msg_namelen = fromLength == nullptr ? 0 : *fromLength;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    ssize_t received = recvmsg(socket, &message, flags);
+    if (fromLength != nullptr) {
+        *fromLength = message.msg_namelen;
+    }
+    if (received >= 0 && (message.msg_flags & MSG_TRUNC)) {
+        errno = EMSGSIZE;
+        return SOCKET_ERROR;
+    }
+    return static_cast<int>(received);
 }
 
 int ioctlsocket(SOCKET socket, long command, unsigned long* argument) {

@@ -1,6 +1,7 @@
-// The dialog manager as the program meets it: modal loops and their keyboard,
-// modeless dialogs and their pumps, window-filtered queues, procedures on the
-// creating thread, and message boxes answered by the driver.
+// The dialog manager as the program meets it and the driver acts on it:
+// modal loops and their keyboard, modeless dialogs and their pumps,
+// procedures on the creating thread, and message boxes answered by the
+// driver. Queues alone are in messages_api_test.cpp.
 #include "driver_helpers.h"
 #include "test_resource_ids.h"
 
@@ -317,49 +318,6 @@ TEST_F(DialogManager, DestroyFromInsideTheProcedureDropsWhatWasQueued) {
     EXPECT_FALSE(PostMessageA(dialog, WM_USER, 0, 0));
 }
 
-TEST_F(DialogManager, PeekWithAWindowFilterLeavesOtherWindowsMessagesQueued) {
-    HWND first = Modeless(IDD_TEST_MODELESS, DestroyOnCancelProc);
-    HWND second = Modeless(IDD_TEST_MODELESS, DestroyOnCancelProc);
-    HWND firstButton = GetDlgItem(first, IDCANCEL);
-    ASSERT_TRUE(PostMessageA(firstButton, WM_USER + 5, 11, 12));
-    ASSERT_TRUE(PostMessageA(first, WM_USER + 9, 0, 0));
-    ASSERT_TRUE(PostMessageA(nullptr, WM_USER + 7, 0, 0));  // a message of the thread itself
-
-    MSG msg;
-    EXPECT_FALSE(PeekMessageA(&msg, second, 0, 0, PM_REMOVE));
-    ASSERT_TRUE(PeekMessageA(&msg, first, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(msg.hwnd, firstButton) << "a control's message belongs to its dialog";
-    ASSERT_TRUE(PeekMessageA(&msg, first, WM_USER + 9, WM_USER + 9, PM_REMOVE));
-    EXPECT_EQ(msg.message, UINT(WM_USER + 9)) << "the number range picks past older messages";
-    ASSERT_TRUE(PeekMessageA(&msg, first, 0, 0, PM_REMOVE));
-    EXPECT_EQ(msg.message, UINT(WM_USER + 5));
-    EXPECT_EQ(msg.wParam, 11u);
-    EXPECT_EQ(msg.lParam, 12);
-    EXPECT_FALSE(PeekMessageA(&msg, first, 0, 0, PM_REMOVE));
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "no filter takes the thread's own message";
-    EXPECT_EQ(msg.hwnd, nullptr);
-    EXPECT_EQ(msg.message, UINT(WM_USER + 7));
-    DestroyWindow(first);
-    DestroyWindow(second);
-}
-
-TEST_F(DialogManager, GetMessageWaitsForAPost) {
-    HWND dialog = Modeless(IDD_TEST_MODELESS, DestroyOnCancelProc);
-    auto start = std::chrono::steady_clock::now();
-    MSG msg;
-    {
-        User user([&] {
-            Sleep(50);
-            PostMessageA(dialog, WM_USER + 1, 5, 0);
-        });
-        ASSERT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-    }
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
-    EXPECT_EQ(msg.hwnd, dialog);
-    EXPECT_EQ(msg.message, UINT(WM_USER + 1));
-    DestroyWindow(dialog);
-}
-
 // The listener's way: a thread of its own creates, pumps and destroys its
 // dialog; the user acts from the test's thread.
 struct WorkerDialog {
@@ -414,16 +372,6 @@ TEST_F(DialogManager, ModalLoopWakesForEndDialogFromAnotherThread) {
     User user([&] { EndDialog(WaitForDialog(mark, IDD_TEST_ENTRY), 42); });
     EXPECT_EQ(
         DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TEST_ENTRY), nullptr, EndOnCommandProc, 0), 42);
-}
-
-TEST_F(DialogManager, SendingToAnotherThreadsDialogIsAFault) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            HWND dialog = Modeless(IDD_TEST_MODELESS, DestroyOnCancelProc);
-            std::thread([dialog] { SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0); }).join();
-        },
-        "does not own it");
 }
 
 TEST_F(DialogManager, MessageBoxWaitsForItsAnswer) {
