@@ -5,7 +5,9 @@ standard library, its own headers, and the operating system through
 files (packets, MD5, Digest) reach no platform header at all, not even
 through the headers they include. The folders of src/ are floors that only
 look down: a file includes headers of its own folder and of the folders
-below it (FLOORS, lowest first), so no two folders include each other.
+below it (FLOORS, lowest first), so no folders include each other in a
+circle: every circle has an include that looks up, and that include is a
+breach.
 
     check_includes.py SRC_DIR
 
