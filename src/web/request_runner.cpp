@@ -21,18 +21,9 @@ constexpr int kProgressMaximum = 100;
 constexpr int kPollsPerStep = 10;
 constexpr int kUserFieldMaximum = 127;  // bytes with the NUL: at most 126 characters
 
-// The connecting dialog's progress bar, carried across the attempts of one
-// call. Its poll count advances by the milliseconds that passed.
-struct ProgressTicker {
-    int pollCount;
-    int position;
-    DWORD lastPoll;
-};
-
 // What one dialog 105 shows: the position its steps set last, pushed to the
 // screen at most once a frame.
 struct ShownBar {
-    HWND dialog;
     int set;
     int shown;
     FramePace pace;
@@ -40,8 +31,8 @@ struct ShownBar {
 
 // Steps the bar once per 10 ms since the last call; returns the
 // milliseconds until its next visible move.
-DWORD Tick(ProgressTicker* ticker, ShownBar* bar) {
-    DWORD now = timeGetTime();
+DWORD Tick(ProgressTicker* ticker, ShownBar* bar, const AttemptOps& ops) {
+    DWORD now = ops.now(ops.context);
     ticker->pollCount += static_cast<int>(now - ticker->lastPoll);
     ticker->lastPoll = now;
     int steps = ticker->pollCount / kPollsPerStep;
@@ -51,36 +42,52 @@ DWORD Tick(ProgressTicker* ticker, ShownBar* bar) {
         ticker->position = (ticker->position + steps) % (kProgressMaximum + 1);
     }
     if (bar->set != bar->shown && TakeFrame(&bar->pace, now)) {
-        SetProgressPosition(bar->dialog, bar->set);
+        ops.showBar(ops.context, bar->set);
         bar->shown = bar->set;
     }
     DWORD untilStep = static_cast<DWORD>(kPollsPerStep - ticker->pollCount);
     return std::max(untilStep, MillisecondsToNextFrame(bar->pace, now));
 }
 
-// One attempt: dialog 105 up, the worker started, the dialog's messages
-// taken whenever they come until the worker ends, the thread asleep between
-// them until the bar's next move; gives the worker's result.
-int RunAttempt(DeviceRequest* request, ProgressTicker* ticker) {
-    HWND dialog = ShowModelessDialog(request->instance, IDD_CONNECTING, ConnectingDialogProc);
-    HANDLE worker = CreateThread(nullptr, 0, DeviceRequestWorker, request, 0, nullptr);
-    if (worker == nullptr) {
-        DestroyWindow(dialog);
-        FailUpgrade(text::kRequestThread);
+// The real world of an attempt: dialog 105 and the worker thread.
+struct AttemptPort {
+    HWND dialog;
+    HANDLE worker;
+};
+
+DWORD PortNow(void*) {
+    return timeGetTime();
+}
+
+bool PortStart(void* context, DeviceRequest* request) {
+    auto* port = static_cast<AttemptPort*>(context);
+    port->dialog = ShowModelessDialog(request->instance, IDD_CONNECTING, ConnectingDialogProc);
+    port->worker = CreateThread(nullptr, 0, DeviceRequestWorker, request, 0, nullptr);
+    if (port->worker == nullptr) {
+        DestroyWindow(port->dialog);
     }
-    ShownBar bar = {dialog, -1, -1, {kActivityFrameMilliseconds, 0, false}};
-    ticker->lastPoll = timeGetTime();
-    for (;;) {
-        PumpPendingMessages(dialog);
-        DWORD untilMove = Tick(ticker, &bar);
-        if (MsgWaitForMultipleObjects(1, &worker, FALSE, untilMove, QS_ALLINPUT) == WAIT_OBJECT_0) {
-            break;
-        }
-    }
-    DestroyWindow(dialog);
+    return port->worker != nullptr;
+}
+
+void PortPump(void* context) {
+    PumpPendingMessages(static_cast<AttemptPort*>(context)->dialog);
+}
+
+void PortShowBar(void* context, int position) {
+    SetProgressPosition(static_cast<AttemptPort*>(context)->dialog, position);
+}
+
+bool PortPause(void* context, DWORD milliseconds) {
+    HANDLE* worker = &static_cast<AttemptPort*>(context)->worker;
+    return MsgWaitForMultipleObjects(1, worker, FALSE, milliseconds, QS_ALLINPUT) == WAIT_OBJECT_0;
+}
+
+int PortFinish(void* context) {
+    auto* port = static_cast<AttemptPort*>(context);
+    DestroyWindow(port->dialog);
     DWORD result = 0;
-    GetExitCodeThread(worker, &result);
-    CloseHandle(worker);
+    GetExitCodeThread(port->worker, &result);
+    CloseHandle(port->worker);
     return int(result);
 }
 
@@ -99,11 +106,13 @@ bool AskForPassword(HINSTANCE instance) {
 int RunDeviceRequest(HINSTANCE instance, uint32_t localAddress, uint16_t localPortBase, uint32_t deviceAddress,
                      uint16_t devicePort, const char* path, char* buffer, uint32_t capacity) {
     ProgressTicker ticker = {0, 0, 0};
+    AttemptPort port = {nullptr, nullptr};
+    AttemptOps ops = {&port, PortNow, PortStart, PortPump, PortShowBar, PortPause, PortFinish};
     int silentRetries = 0;
     for (;;) {
         DeviceRequest request = {instance,   localAddress, localPortBase, deviceAddress,
                                  devicePort, path,         buffer,        capacity};
-        int result = RunAttempt(&request, &ticker);
+        int result = RunAttempt(&request, &ticker, ops);
         if (result >= 0) {
             return result;
         }
@@ -116,6 +125,18 @@ int RunDeviceRequest(HINSTANCE instance, uint32_t localAddress, uint16_t localPo
         }
         silentRetries = 0;
     }
+}
+
+int RunAttempt(DeviceRequest* request, ProgressTicker* ticker, const AttemptOps& ops) {
+    if (!ops.start(ops.context, request)) {
+        FailUpgrade(text::kRequestThread);
+    }
+    ShownBar bar = {-1, -1, {kActivityFrameMilliseconds, 0, false}};
+    ticker->lastPoll = ops.now(ops.context);
+    do {
+        ops.pump(ops.context);
+    } while (!ops.pauseUntilWorkerEnds(ops.context, Tick(ticker, &bar, ops)));
+    return ops.finish(ops.context);
 }
 
 int RequestDevicePage(uint32_t localAddress, uint32_t deviceAddress, const char* path) {
