@@ -94,9 +94,11 @@ bool HandleListMessage(Window* combo, UINT message, WPARAM wParam, LPARAM lParam
             combo->entries.push_back(TextArgument(lParam));
             *result = count;
             return true;
-        case CB_SETCURSEL:
-            combo->selection = index >= 0 && index < count ? index : CB_ERR;
-            *result = combo->selection;
+        case CB_SETCURSEL:  // past the end: CB_ERR, the selection kept (as Windows does, not as documented)
+            if (index < count) {
+                combo->selection = index >= 0 ? index : CB_ERR;
+            }
+            *result = index >= 0 && index < count ? index : CB_ERR;
             return true;
         case CB_GETCURSEL:
             *result = combo->selection;
