@@ -3,7 +3,7 @@
 # on a private X display (the dialogs need one). Its exit status is the test's.
 #   run_under_wine.sh BUILD_DIR TEST_EXE [ARGS...]
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)  # Wine takes only an absolute prefix
 shift
 . "$(dirname "$0")/../../tools/wine/wine_setup.sh"
 qor_take_prefix "$build"
