@@ -260,9 +260,10 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 
 // A wait on thread handles and socket events that also ends when a message
-// arrives in the calling thread's queue (any wake mask counts as QS_ALLINPUT, whose
-// value is the headers' for Windows 8 on, with touch and pointer input).
-#define QS_ALLINPUT 0x1CFF
+// arrives in the calling thread's queue (any wake mask counts as QS_ALLINPUT,
+// whose value is the headers' for Windows 7, without Windows 8's touch and
+// pointer input).
+#define QS_ALLINPUT 0x04FF
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
 
 // ---- user32 and comctl32 ---------------------------------------------------
