@@ -17,6 +17,12 @@ function(qor_add_program name)
         target_link_libraries(${target} PRIVATE ${ARG_LIBS} qor_program ${resources})
         if(ARG_WIN32)
             target_link_options(${target} PRIVATE -mwindows)
+            # Ends on an 8-byte boundary, so that a signed release without
+            # its signature is this file byte for byte.
+            add_custom_command(TARGET ${target} POST_BUILD
+                               COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/align_exe.py
+                                       $<TARGET_FILE:${target}>
+                               VERBATIM)
         endif()
     endwhile()
 endfunction()

@@ -9,6 +9,7 @@ packages=(
     wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
     python3 python3-markdown iproute2 util-linux procps psmisc
     curl atftp tftp-hpa tftpd-hpa lighttpd apache2 apache2-utils libssl-dev
+    openssl osslsigncode
 )
 
 missing=()
