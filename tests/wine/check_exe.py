@@ -18,7 +18,7 @@ import qor_resources  # noqa: E402
 from qor_resources import RT_DIALOG, RT_GROUP_ICON, RT_ICON  # noqa: E402
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "ws2_32.dll", "winmm.dll",
-               "msvcrt.dll", "advapi32.dll"}
+               "msvcrt.dll", "advapi32.dll", "iphlpapi.dll"}
 DIALOGS = {101, 103, 104, 105, 110, 111, 114, 139, 304, 305}
 RT_MANIFEST = 24
 WS_VISIBLE, DS_SETFONT, DS_MODALFRAME = 0x10000000, 0x40, 0x80
