@@ -14,6 +14,8 @@
 # --shots: where the PNG screenshots go (Wine only; default: none taken).
 # --out: the run's files: device log, state, received images (default
 # <build>/scenario-runs/<scenario>). Wine without DISPLAY: a private Xvfb.
+# QOR_WINE_VERSION (win7, win10): the Windows version the prefix reports,
+# checked before the run (default: Wine's own, Windows 7).
 # The program's trace goes to <out>/trace.txt; a file SCENARIO.trace beside
 # the scenario lists what it must hold (tools/scenario/trace_check.py).
 # Exit status 0: the scenario passed.
@@ -29,7 +31,7 @@ time_limit=300
 in_world=0
 
 usage() {
-    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2
+    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2
     exit 2
 }
 
@@ -161,6 +163,7 @@ play_wine() {
     [ -n "${DISPLAY:-}" ] || qor_start_display "$out" || exit 2
     qor_take_prefix "$build"
     qor_make_prefix || exit 2
+    [ -z "${QOR_WINE_VERSION:-}" ] || qor_check_windows_version || exit 2
     local driver_args=(--device-checks "$(winpath "$out/device-checks.jsonl")")
     rm -rf "$out/shots"
     if [ -n "$shots" ]; then

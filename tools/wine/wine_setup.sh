@@ -5,6 +5,8 @@
 #   qor_wine_env PREFIX      exports WINEPREFIX, WINEDEBUG (-all unless set), WINEDLLOVERRIDES
 #   qor_take_prefix BUILD    a prefix of BUILD that no other run is using, then qor_wine_env
 #   qor_make_prefix          makes the prefix once, then keeps its settings current
+#                            and its Windows version (QOR_WINE_VERSION: win7, win10)
+#   qor_check_windows_version  the prefix is set to that Windows version
 #   qor_start_display DIR    a private Xvfb (1024x768, 24 bit); exports DISPLAY
 #   qor_stop_display         ends that Xvfb
 #   qor_display_works        the X server behind $DISPLAY answers
@@ -60,9 +62,18 @@ qor_take_prefix() {
 # text, so captions are in plain rather than bold MS Sans Serif (LOGFONTW:
 # height -11, weight 400): "QOR Firwmare Upgrade Error" then fits above
 # "Upgrade Failed: User Abort" instead of running under the close box.
+#
+# Windows version: what the programs of the prefix are told (the registry
+# equivalent of winecfg /v), QOR_WINE_VERSION or else Windows 7, the default
+# of our Wine (8.0).
 qor_prefix_settings() {
-    cat <<'EOF'
+    cat <<EOF
 REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine]
+"Version"="${QOR_WINE_VERSION:-win7}"
+EOF
+    cat <<'EOF'
 
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Decorated"="N"
@@ -96,6 +107,15 @@ qor_make_prefix() {
     for font in sserife.fon tahoma.ttf tahomabd.ttf marlett.ttf; do
         [ -f "$WINEPREFIX/drive_c/windows/Fonts/$font" ] || cp "$qor_wine_fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
     done
+}
+
+qor_check_windows_version() {
+    local want=${QOR_WINE_VERSION:-win7}
+    if ! grep -A 3 '^\[Software\\\\Wine\]' "$WINEPREFIX/user.reg" | grep -q "^\"Version\"=\"$want\""; then
+        echo "wine: the prefix $WINEPREFIX is not set to $want" >&2
+        return 1
+    fi
+    echo "wine: the prefix is set to $want"
 }
 
 qor_start_display() {
