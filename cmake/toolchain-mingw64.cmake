@@ -12,9 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # time. No time stamp in the PE header, and source paths written relative to
 # the source tree (assert texts, __FILE__).
 get_filename_component(QOR_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
-# The headers give what Windows 7 has, the oldest Windows promised
-# (platform/windows/winapi.h).
-set(QOR_WINDOWS_FLAGS "-ffile-prefix-map=${QOR_SOURCE_ROOT}=. -DWINVER=0x0601 -D_WIN32_WINNT=0x0601")
-set(CMAKE_C_FLAGS_INIT "${QOR_WINDOWS_FLAGS}")
-set(CMAKE_CXX_FLAGS_INIT "${QOR_WINDOWS_FLAGS}")
+set(CMAKE_C_FLAGS_INIT "-ffile-prefix-map=${QOR_SOURCE_ROOT}=.")
+set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${QOR_SOURCE_ROOT}=.")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")

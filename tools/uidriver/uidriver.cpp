@@ -558,6 +558,20 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     return true;
 }
 
+// Wine starts a prefix's desktop for the first window it is asked for and
+// gives it 10 s; a new prefix on a busy machine can take longer, and until
+// the desktop is asked for again no window of this thread can be made.
+bool WaitForDesktop() {
+    constexpr int kDesktopTries = 60;
+    for (int attempt = 0; attempt < kDesktopTries; ++attempt) {
+        if (GetDesktopWindow() != nullptr) {
+            return true;
+        }
+        Sleep(1000);
+    }
+    return false;
+}
+
 bool StartProgram(const std::string& program, PROCESS_INFORMATION* process) {
     std::string commandLine = "\"" + program + "\"";
     STARTUPINFOA startup = {};
@@ -583,6 +597,10 @@ int main(int argc, char** argv) {
     }
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&classes);
+    if (!WaitForDesktop()) {
+        std::fprintf(stderr, "uidriver: Wine's desktop did not come up within a minute\n");
+        return 2;
+    }
     std::vector<TemplateShape> shapes;
     if (!LoadTemplateShapes(options.program.c_str(), &shapes)) {
         std::fprintf(stderr, "uidriver: no dialog templates in %s\n", options.program.c_str());
