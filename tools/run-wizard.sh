@@ -65,7 +65,7 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "No display: playing ${scenario#"$top"/} (device: $(sed -n 's/^device //p' "$scenario"));" \
         "screenshots go to $run/screenshots"
     rc=0
-    tools/scenario/run_scenario.sh --wine --build "$build" --shots "$run/screenshots" --out "$run" "$scenario" 9>&- ||
+    tools/scenario/run_scenario.py --wine --build "$build" --shots "$run/screenshots" --out "$run" "$scenario" 9>&- ||
         rc=$?
     verdict=$(python3 "$helper" outcome "$run/device-state.json" --scenario "$scenario" || true)
     if [ "$rc" = 0 ]; then

@@ -1,15 +1,11 @@
-#!/usr/bin/python3
-"""Checks what the simulated device saw against a scenario's device-check lines.
+"""What the simulated device saw, held against a scenario's device-check
+lines (run_scenario.py calls it after a run with the device).
 
-    device_checks.py --state STATE.json (--exe QorUpgrade.exe | --res FILE.res) CHECKS.jsonl
-
-CHECKS.jsonl holds one check per line as a JSON array of words, written by
+The checks file holds one check per line as a JSON array of words, written by
 the back end from the scenario (its parser is the one that reads scenarios).
-A check is "PATH TEST ARGS...", see README.md. Exit status 0 when every check
-holds; otherwise the first failing check and what the state held.
+A check is "PATH TEST ARGS...", see README.md.
 """
 
-import argparse
 import json
 import os
 import sys
@@ -123,18 +119,14 @@ def check(words, state, resources):
         raise CheckError("%s is %s" % (path, shown))
 
 
-def main(argv):
-    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--state", required=True)
-    where = p.add_mutually_exclusive_group(required=True)
-    where.add_argument("--exe")
-    where.add_argument("--res")
-    p.add_argument("checks")
-    args = p.parse_args(argv)
-    with open(args.state) as f:
+def check_file(state_path, embedded_path, checks_path):
+    """Prints each check of `checks_path` held against the state at
+    `state_path`, up to the first that fails; 0 when every one holds.
+    `embedded_path` is the exe or the .res file with the images."""
+    with open(state_path) as f:
         state = json.load(f)
-    resources = qor_resources.read(args.exe or args.res)
-    with open(args.checks) as f:
+    resources = qor_resources.read(embedded_path)
+    with open(checks_path) as f:
         checks = [json.loads(line) for line in f if line.strip()]
     for words in checks:
         text = " ".join(json.dumps(w) if " " in w or not w else w for w in words)
@@ -147,7 +139,3 @@ def main(argv):
     if checks:
         print("PASS device checks (%d)" % len(checks))
     return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))

@@ -99,6 +99,21 @@ def check(trace_lines, wanted, never):
     return failures
 
 
+def check_file(trace_path, expected_path):
+    """Prints what the trace at `trace_path` lacks of `expected_path`; 0 when nothing."""
+    with open(trace_path, encoding="latin-1") as f:
+        trace_lines = [line.rstrip("\r") for line in f.read().split("\n")]
+    wanted, never = read_expected(expected_path)
+    failures = check(trace_lines, wanted, never)
+    for failure in failures:
+        print(f"  FAIL trace: {failure}")
+    if failures:
+        print(f"--- trace ({trace_path}), {len(trace_lines)} lines")
+        return 1
+    print(f"PASS trace checks ({len(wanted)} in order, {len(never)} never)")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--trace", required=True)
@@ -107,17 +122,7 @@ def main():
     args = parser.parse_args()
     if args.wine_log:
         decode_wine_log(args.wine_log, args.trace)
-    with open(args.trace, encoding="latin-1") as f:
-        trace_lines = [line.rstrip("\r") for line in f.read().split("\n")]
-    wanted, never = read_expected(args.expected)
-    failures = check(trace_lines, wanted, never)
-    for failure in failures:
-        print(f"  FAIL trace: {failure}")
-    if failures:
-        print(f"--- trace ({args.trace}), {len(trace_lines)} lines")
-        return 1
-    print(f"PASS trace checks ({len(wanted)} in order, {len(never)} never)")
-    return 0
+    return check_file(args.trace, args.expected)
 
 
 if __name__ == "__main__":

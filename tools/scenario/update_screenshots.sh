@@ -15,8 +15,8 @@ for name in warning_cancel invalid_address straight_to_target transition_with_pa
     give_up version_mismatch \
     cancel_password handset_skips_version_check; do
     # One more try for a run that loses a race with the display on a busy machine.
-    "$here/run_scenario.sh" --wine --build "$build" --shots "$fresh" "$top/tests/scenarios/$name.scn" ||
-        "$here/run_scenario.sh" --wine --build "$build" --shots "$fresh" "$top/tests/scenarios/$name.scn"
+    "$here/run_scenario.py" --wine --build "$build" --shots "$fresh" "$top/tests/scenarios/$name.scn" ||
+        "$here/run_scenario.py" --wine --build "$build" --shots "$fresh" "$top/tests/scenarios/$name.scn"
 done
 mkdir -p "$shots"
 rm -f "$shots"/*.png
