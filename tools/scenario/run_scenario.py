@@ -39,11 +39,12 @@ import trace_check  # noqa: E402
 # build that no other run holds, made once; a private X server without a
 # DISPLAY; the prefix's wineserver and the X server ended with the run.
 WINE_RUN = r'''
-. "$1/tools/wine/wine_setup.sh" && qor_take_prefix "$2" && qor_make_prefix || exit 2
-[ -z "${QOR_WINE_VERSION:-}" ] || qor_check_windows_version || exit 2
-out=$3 && shift 3
+. "$1/tools/wine/wine_setup.sh" && build=$2 out=$3 && shift 3 || exit 2
+trap qor_stop_display EXIT
 [ -n "${DISPLAY:-}" ] || qor_start_display "$out" || exit 2
+qor_take_prefix "$build" && qor_make_prefix || exit 2
 trap 'timeout 20 wineserver -k 2>/dev/null || true; qor_stop_display' EXIT
+[ -z "${QOR_WINE_VERSION:-}" ] || qor_check_windows_version || exit 2
 WINEDEBUG="$WINEDEBUG,+debugstr" "$@" 2>"$out/wine-stderr.txt"
 '''
 
