@@ -201,7 +201,7 @@ bool ParseOptions(int argc, char** argv, std::string* scenarioPath, std::string*
 
 // With QOR_CLOCK_RATE set (the native scenarios but the one kept in real
 // time), the program's millisecond clock runs that many times fast, so the
-// updating wait passes in seconds; run_scenario.sh has the simulated device
+// updating wait passes in seconds; run_scenario.py has the simulated device
 // restart at the same pace. Sleep and the counted polls stay in real time.
 void RunClockAsAsked() {
     const char* rate = std::getenv("QOR_CLOCK_RATE");
