@@ -5,7 +5,6 @@
 #include "platform/linux/kernel.h"
 #include "platform/linux/window_registry.h"
 
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -111,10 +110,6 @@ HMODULE GetModuleHandleA(LPCSTR name) {
 
 void Sleep(DWORD milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-BOOL SwitchToThread() {
-    return sched_yield() == 0 ? TRUE : FALSE;
 }
 
 HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD, DWORD* threadId) {

@@ -55,7 +55,7 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
     return TRUE;
 }
 
-WSAEVENT WSACreateEvent() {
+HANDLE CreateEventA(void*, BOOL, BOOL, LPCSTR) {
     std::lock_guard<std::mutex> lock(eventMutex);
     auto* event = new SocketEvent;
     liveEvents.insert(event);
@@ -72,12 +72,6 @@ BOOL WSACloseEvent(WSAEVENT handle) {
     return TRUE;
 }
 
-// Readability is the signal, so there is nothing to reset.
-BOOL WSAResetEvent(WSAEVENT handle) {
-    std::lock_guard<std::mutex> lock(eventMutex);
-    return liveEvents.count(static_cast<SocketEvent*>(handle)) != 0 ? TRUE : FALSE;
-}
-
 int WSAEventSelect(SOCKET socket, WSAEVENT handle, long networkEvents) {
     std::lock_guard<std::mutex> lock(eventMutex);
     auto* event = static_cast<SocketEvent*>(handle);
@@ -90,7 +84,9 @@ int WSAEventSelect(SOCKET socket, WSAEVENT handle, long networkEvents) {
     return flags < 0 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0 ? SOCKET_ERROR : 0;
 }
 
-DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD milliseconds, DWORD) {
+namespace {
+
+DWORD WaitForHandles(DWORD count, const HANDLE* handles, DWORD milliseconds, bool messages) {
     std::vector<pollfd> descriptors;
     std::vector<bool> owned;
     for (DWORD i = 0; i < count; ++i) {
@@ -98,7 +94,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD 
         descriptors.push_back({watched.descriptor, POLLIN, 0});
         owned.push_back(watched.owned);
     }
-    {
+    if (messages) {
         std::lock_guard<std::mutex> lock(layer::Mutex());
         descriptors.push_back({layer::MessageWakeDescriptor(std::this_thread::get_id()), POLLIN, 0});
     }
@@ -117,4 +113,14 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD 
         }
     }
     return result;
+}
+
+}  // namespace
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL, DWORD milliseconds, DWORD) {
+    return WaitForHandles(count, handles, milliseconds, true);
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return WaitForHandles(1, &handle, milliseconds, false);
 }

@@ -237,7 +237,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 HMODULE GetModuleHandleA(LPCSTR name);
 void Sleep(DWORD milliseconds);
-BOOL SwitchToThread();
 HANDLE CreateThread(void* attributes, size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
                     DWORD* threadId);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
@@ -265,6 +264,8 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 // pointer input).
 #define QS_ALLINPUT 0x04FF
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
+// The same wait on one handle, without the messages.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // ---- user32 and comctl32 ---------------------------------------------------
 
@@ -323,12 +324,11 @@ int closesocket(SOCKET socket);
 int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, SockLen* fromLength);
 int ioctlsocket(SOCKET socket, long command, unsigned long* argument);
 
-// Socket events (Winsock 2): an event stands signalled while its socket has a
-// datagram to read; only FD_READ is known.
+// Socket events (Winsock 2): an event of kernel32 serves here only as a
+// socket's event, and stands signalled while its socket has a datagram to
+// read (so an auto-reset one needs no reset); only FD_READ is known.
 using WSAEVENT = HANDLE;
-#define WSA_INVALID_EVENT ((WSAEVENT) nullptr)
 #define FD_READ 0x01
-WSAEVENT WSACreateEvent();
+HANDLE CreateEventA(void* attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL WSACloseEvent(WSAEVENT event);
-BOOL WSAResetEvent(WSAEVENT event);
 int WSAEventSelect(SOCKET socket, WSAEVENT event, long networkEvents);

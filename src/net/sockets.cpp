@@ -35,7 +35,7 @@ int ReceiveDatagram(SOCKET udpSocket, uint8_t* buffer, int capacity, sockaddr_in
 }
 
 DatagramWatch WatchForDatagrams(SOCKET udpSocket) {
-    DatagramWatch watch = {udpSocket, WSACreateEvent()};
+    DatagramWatch watch = {udpSocket, CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     WSAEventSelect(udpSocket, watch.event, FD_READ);
     return watch;
 }
@@ -43,17 +43,12 @@ DatagramWatch WatchForDatagrams(SOCKET udpSocket) {
 void StopWatching(DatagramWatch* watch) {
     WSAEventSelect(watch->udpSocket, watch->event, 0);
     WSACloseEvent(watch->event);
-    watch->event = WSA_INVALID_EVENT;
+    watch->event = nullptr;
 }
 
-bool PauseUntilDatagramOrMessage(DatagramWatch* watch, DWORD milliseconds) {
-    DWORD woken = MsgWaitForMultipleObjects(1, &watch->event, FALSE, milliseconds, QS_ALLINPUT);
-    // The event stays set until reset; the receive that follows reads what set it.
-    if (woken == WAIT_OBJECT_0) {
-        WSAResetEvent(watch->event);
-        return true;
-    }
-    return woken == WAIT_FAILED;
+bool PauseUntilDatagram(DatagramWatch* watch, DWORD milliseconds) {
+    DWORD woken = WaitForSingleObject(watch->event, milliseconds);
+    return woken == WAIT_OBJECT_0 || woken == WAIT_FAILED;
 }
 
 uint64_t MicrosecondsNow() {

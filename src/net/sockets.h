@@ -25,14 +25,16 @@ int ReceiveDatagram(SOCKET udpSocket, uint8_t* buffer, int capacity, sockaddr_in
 // A socket watched for datagrams, so that a pause ends when one arrives.
 struct DatagramWatch {
     SOCKET udpSocket;
-    WSAEVENT event;
+    HANDLE event;
 };
-// Selects the socket's read event (the socket stays non-blocking).
+// Selects the socket's read event (the socket stays non-blocking). The event
+// resets itself when a pause ends on it, so a wake costs no second call.
 DatagramWatch WatchForDatagrams(SOCKET udpSocket);
 void StopWatching(DatagramWatch* watch);
-// Sleeps until a datagram arrives on the watched socket, a window message
-// arrives for the calling thread, or `milliseconds` pass.
-// True when a datagram may be waiting: false after the time or a message alone.
-bool PauseUntilDatagramOrMessage(DatagramWatch* watch, DWORD milliseconds);
+// Sleeps until a datagram arrives on the watched socket or `milliseconds`
+// pass (INFINITE: until a datagram). Window messages do not end it: a thread
+// that keeps time on a socket owns no window.
+// True when a datagram may be waiting: false after the time alone.
+bool PauseUntilDatagram(DatagramWatch* watch, DWORD milliseconds);
 // Microseconds on a clock that never goes back, for counting polls.
 uint64_t MicrosecondsNow();

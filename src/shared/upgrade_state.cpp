@@ -50,7 +50,18 @@ int ReportError(const char* message, const char* caption) {
     return MessageBoxA(nullptr, message, caption ? caption : text::kDefaultErrorCaption, MB_TASKMODAL);
 }
 
+namespace {
+
+std::atomic<bool> failing{false};
+
+}  // namespace
+
+bool UpgradeFailing() {
+    return failing.load();
+}
+
 void FailUpgrade(const char* message) {
+    failing.store(true);
     FlushTrace();
     ReportError(message, nullptr);
     ExitProcess(0);

@@ -80,3 +80,6 @@ int ReportError(const char* text, const char* caption);
 // The failure convention: show `text` with the default caption, then end the
 // process with exit status 0.
 [[noreturn]] void FailUpgrade(const char* text);
+// True once FailUpgrade has begun: a transfer still running on another
+// thread sends nothing more while the message waits for the user.
+bool UpgradeFailing();

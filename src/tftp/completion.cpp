@@ -109,6 +109,7 @@ void WaitForDeviceRestart(HWND uploadDialog) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min(untilMove, MillisecondsToTick(elapsed, kUpdatingTicks)),
                                   QS_ALLINPUT);
     }
+    KeepAnsweringFor(uploadDialog, kFrameMilliseconds);  // the full bar is seen
     DestroyWindow(uploadDialog);
 }
 

@@ -7,6 +7,7 @@
 #include "src/shared/trace.h"
 #include "src/shared/upgrade_state.h"
 #include "src/tftp/session.h"
+#include "src/ui/beside_work.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/frame_pace.h"
 
@@ -17,34 +18,6 @@ namespace {
 
 constexpr int kWaitingRange = 1000;
 constexpr int kIdleCycle = 1000;  // the idle counter runs 1..999, 0, never reaching the range's end
-// While datagrams keep coming the loop never pauses; the dialog's messages
-// are taken at least this often all the same, so that Cancel stays live.
-constexpr DWORD kFloodPumpMilliseconds = 5;
-
-// The waiting dialog's activity bar: the idle counter advances by the
-// milliseconds that passed, and the bar is set only when that moves it by a
-// pixel, at most once a frame.
-struct IdleBar {
-    PixelPacedBar shown;
-    int counter;
-    DWORD lastStep;
-};
-
-IdleBar StartIdleBar(HWND dialog) {
-    return {StartPixelPacedBar(dialog, kWaitingRange, kActivityFrameMilliseconds), 0, timeGetTime()};
-}
-
-// Advances the counter to now and shows it if it moved visibly; returns the
-// milliseconds until the bar's next visible move.
-DWORD AdvanceIdleBar(IdleBar* bar) {
-    DWORD now = timeGetTime();
-    bar->counter = static_cast<int>((bar->counter + (now - bar->lastStep) % kIdleCycle) % kIdleCycle);
-    bar->lastStep = now;
-    ShowWhenMoved(&bar->shown, bar->counter, now, false);
-    int next = NextPositionOffPixel(bar->shown, bar->counter, bar->shown.shownPixel, kIdleCycle);
-    DWORD untilMove = static_cast<DWORD>(next - bar->counter);
-    return std::max(untilMove, MillisecondsToNextFrame(bar->shown.pace, now));
-}
 
 void TraceDiscarded(const uint8_t* packet, int length) {
     static const char* const kOpcodeTraces[] = {nullptr,           nullptr,          "TFTP Rx WRQ?\n",
@@ -57,37 +30,41 @@ void TraceDiscarded(const uint8_t* packet, int length) {
     }
 }
 
-// Polls the socket until the expected read request arrives; its sender goes
-// to `sender`. Other datagrams are consumed at once, without a pause; between
-// datagrams the thread sleeps until one comes, a message comes, or the bar
-// moves.
-void WaitForReadRequest(TftpListener* listener, HWND waitingDialog, sockaddr_in* sender) {
-    DatagramWatch watch = WatchForDatagrams(listener->udpSocket);
-    IdleBar bar = StartIdleBar(waitingDialog);
-    DWORD lastPump = timeGetTime();
-    bool datagramMayWait = true;
-    for (;;) {
-        // A wake by the clock or by a message alone needs no receive.
-        int received = datagramMayWait ? ReceiveDatagram(listener->udpSocket, listener->packet,
-                                                         static_cast<int>(sizeof listener->packet), sender)
-                                       : 0;
-        if (received > 0) {
-            if (IsExpectedReadRequest(listener->packet, received)) {
-                break;
-            }
-            TraceDiscarded(listener->packet, received);
-            if (timeGetTime() - lastPump >= kFloodPumpMilliseconds) {
-                PumpPendingMessages(waitingDialog);
-                lastPump = timeGetTime();
-            }
-            continue;
-        }
-        DWORD untilMove = AdvanceIdleBar(&bar);
-        PumpPendingMessages(waitingDialog);
-        lastPump = timeGetTime();
-        datagramMayWait = PauseUntilDatagramOrMessage(&watch, untilMove);
-    }
-    StopWatching(&watch);
+// The wait's own thread: the listener's socket, watched for datagrams.
+struct RequestPort {
+    TftpListener* listener;
+    DatagramWatch watch;
+    sockaddr_in sender;
+};
+
+int PortReceive(void* context, uint8_t* packet, sockaddr_in* sender) {
+    SOCKET udpSocket = static_cast<RequestPort*>(context)->listener->udpSocket;
+    return ReceiveDatagram(udpSocket, packet, static_cast<int>(kTftpPacketSize), sender);
+}
+
+void PortPause(void* context) {
+    PauseUntilDatagram(&static_cast<RequestPort*>(context)->watch, INFINITE);
+}
+
+DWORD WINAPI ReadRequestThread(LPVOID parameter) {
+    auto* port = static_cast<RequestPort*>(parameter);
+    port->watch = WatchForDatagrams(port->listener->udpSocket);
+    WaitForReadRequest(port->listener, {port, PortReceive, PortPause}, &port->sender);
+    StopWatching(&port->watch);
+    return 0;
+}
+
+DWORD ShowIdleFrame(void* context, DWORD now) {
+    return AdvanceIdleBar(static_cast<IdleBar*>(context), now);
+}
+
+// Dialog 114 answers and its bar moves on this thread while the wait runs
+// on its own; the sender of the accepted request goes to `sender`.
+void AwaitReadRequest(TftpListener* listener, HWND waitingDialog, sockaddr_in* sender) {
+    RequestPort port = {listener, {}, {}};
+    IdleBar bar = StartIdleBar(waitingDialog, timeGetTime());
+    RunBesideDialog(waitingDialog, ReadRequestThread, &port, {ShowIdleFrame, &bar}, text::kListenerThread);
+    *sender = port.sender;
 }
 
 }  // namespace
@@ -113,6 +90,35 @@ uint16_t StartTftpListener(uint32_t localAddress) {
     return port;
 }
 
+IdleBar StartIdleBar(HWND dialog, DWORD now) {
+    return {StartPixelPacedBar(dialog, kWaitingRange, kActivityFrameMilliseconds), 0, now};
+}
+
+DWORD AdvanceIdleBar(IdleBar* bar, DWORD now) {
+    bar->counter = static_cast<int>((bar->counter + (now - bar->lastStep) % kIdleCycle) % kIdleCycle);
+    bar->lastStep = now;
+    ShowWhenMoved(&bar->shown, bar->counter, now, false);
+    int next = NextPositionOffPixel(bar->shown, bar->counter, bar->shown.shownPixel, kIdleCycle);
+    DWORD untilMove = static_cast<DWORD>(next - bar->counter);
+    return std::max(untilMove, MillisecondsToNextFrame(bar->shown.pace, now));
+}
+
+// Datagrams are read as they come, without a pause between them, so that a
+// burst is consumed at once.
+void WaitForReadRequest(TftpListener* listener, const RequestOps& ops, sockaddr_in* sender) {
+    for (;;) {
+        int received = ops.receive(ops.context, listener->packet, sender);
+        if (received <= 0) {
+            ops.pause(ops.context);
+            continue;
+        }
+        if (IsExpectedReadRequest(listener->packet, received)) {
+            return;
+        }
+        TraceDiscarded(listener->packet, received);
+    }
+}
+
 bool IsExpectedReadRequest(const uint8_t* packet, int length) {
     if (length < 2 || GetU16BE(packet) != kTftpRrq) {
         return false;
@@ -133,7 +139,7 @@ DWORD WINAPI TftpListenerThread(LPVOID parameter) {
     ioctlsocket(listener->udpSocket, FIONBIO, &nonBlocking);
     for (;;) {
         sockaddr_in sender;
-        WaitForReadRequest(listener, waitingDialog, &sender);
+        AwaitReadRequest(listener, waitingDialog, &sender);
         DestroyWindow(waitingDialog);
         uint32_t peerAddress = 0;
         uint16_t peerPort = 0;

@@ -7,30 +7,32 @@
 #include "src/shared/trace.h"
 #include "src/shared/upgrade_state.h"
 #include "src/tftp/completion.h"
+#include "src/ui/beside_work.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/frame_pace.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-void ShowUploadProgress(HWND dialog, const TftpSession& session) {
-    SetProgressPosition(dialog, static_cast<int>(session.nextBlock));
+void ShowUploadProgress(HWND dialog, uint32_t nextBlock, uint32_t bytesAcked, uint32_t imageSize) {
+    SetProgressPosition(dialog, static_cast<int>(nextBlock));
     char title[256];
     std::snprintf(title, sizeof title, text::kUploadingTitle, StageWord(), upgradeState.deviceAddressText,
-                  static_cast<int>(session.bytesAcked), static_cast<int>(session.imageSize));
+                  static_cast<int>(bytesAcked), static_cast<int>(imageSize));
     SetWindowTextA(dialog, title);
 }
 
-// The real world of a transfer: the listener's socket and dialog 110.
+// The transfer's thread: the listener's socket, watched for datagrams.
 struct SessionPort {
-    SOCKET udpSocket;
+    TftpSession* session;
+    const uint8_t* image;
     DatagramWatch watch;
-    HWND dialog;
-    FramePace pace;
-    uint32_t shownBlock;  // `nextBlock` as the dialog shows it
+    std::atomic<uint64_t> counts;
+    bool complete;
 };
 
 uint64_t PortNow(void*) {
@@ -39,42 +41,53 @@ uint64_t PortNow(void*) {
 
 int PortReceive(void* context, uint8_t* packet, sockaddr_in* sender) {
     auto* port = static_cast<SessionPort*>(context);
-    return ReceiveDatagram(port->udpSocket, packet, static_cast<int>(kTftpPacketSize), sender);
+    return ReceiveDatagram(port->session->udpSocket, packet, static_cast<int>(kTftpPacketSize), sender);
 }
 
+// Once the run is failing (Cancel's message is up) the device gets no more.
 void PortSend(void* context, const uint8_t* packet, size_t length, const sockaddr_in& destination) {
-    sendto(static_cast<SessionPort*>(context)->udpSocket, reinterpret_cast<const char*>(packet),
+    if (UpgradeFailing()) {
+        return;
+    }
+    sendto(static_cast<SessionPort*>(context)->session->udpSocket, reinterpret_cast<const char*>(packet),
            static_cast<int>(length), 0, reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
 }
 
-void PortPause(void* context, uint64_t microseconds) {
-    if (microseconds == 0) {
-        SwitchToThread();
-        return;
-    }
+bool PortPause(void* context, uint64_t microseconds) {
     DWORD milliseconds = static_cast<DWORD>((microseconds + 999) / 1000);
-    PauseUntilDatagramOrMessage(&static_cast<SessionPort*>(context)->watch, milliseconds);
+    return PauseUntilDatagram(&static_cast<SessionPort*>(context)->watch, milliseconds);
 }
 
-void PortPumpOne(void* context) {
-    PumpOneMessage(static_cast<SessionPort*>(context)->dialog);
-}
-
-// The first and the last count show at once, the others at the display's pace.
 void PortShowProgress(void* context, const TftpSession& session) {
-    auto* port = static_cast<SessionPort*>(context);
-    if (session.nextBlock == port->shownBlock) {
-        return;
+    static_cast<SessionPort*>(context)->counts.store(PackCounts(session));
+}
+
+DWORD WINAPI TransferThread(LPVOID parameter) {
+    auto* port = static_cast<SessionPort*>(parameter);
+    port->watch = WatchForDatagrams(port->session->udpSocket);
+    TransferOps ops = {port, PortNow, PortReceive, PortSend, PortPause, PortShowProgress};
+    port->complete = RunTransfer(port->session, port->image, ops);
+    StopWatching(&port->watch);
+    return 0;
+}
+
+void ShowCounts(UploadView* view, uint64_t counts) {
+    ShowUploadProgress(view->dialog, static_cast<uint32_t>(counts >> 32), static_cast<uint32_t>(counts),
+                       view->imageSize);
+    view->shown = counts;
+}
+
+// The last counts at once; a complete upload's full bar stays a frame, so
+// that it is seen before the dialog turns to the updating wait.
+void ShowLastCounts(UploadView* view, const TftpSession& session, bool complete) {
+    uint64_t counts = view->counts->load();
+    if (counts != view->shown) {
+        ShowCounts(view, counts);
     }
-    DWORD now = timeGetTime();
-    bool firstOrLast = port->shownBlock == 0 || session.nextBlock > session.blockCount;
-    if (firstOrLast) {
-        ForceFrame(&port->pace, now);
-    } else if (!TakeFrame(&port->pace, now)) {
-        return;
+    if (complete) {
+        ShowBarEnd(view->dialog, static_cast<int>(session.blockCount), static_cast<int>(session.nextBlock));
+        KeepAnsweringFor(view->dialog, kFrameMilliseconds);
     }
-    ShowUploadProgress(port->dialog, session);
-    port->shownBlock = session.nextBlock;
 }
 
 void Retransmit(TftpSession* session, const TransferProgress& progress, const sockaddr_in& destination,
@@ -95,19 +108,11 @@ void TraceStranger(const sockaddr_in& sender) {
     Trace("Unknown source request in session: %x:%u\n", static_cast<unsigned>(address), static_cast<unsigned>(port));
 }
 
-// Sleeps out the rest of the poll that began at `pollStart`, or less when a
-// datagram or a message comes first.
-void PauseRestOfPoll(const TransferOps& ops, uint64_t pollStart) {
-    uint64_t now = ops.now(ops.context);
-    if (now - pollStart < kPollMicroseconds) {
-        ops.pause(ops.context, pollStart + kPollMicroseconds - now);
-    }
+// Microseconds from `now` to the end of the silent cycle under way.
+uint64_t UntilCycleEnd(const TransferProgress& progress, uint64_t pollStart, uint64_t now) {
+    uint64_t end = pollStart + static_cast<uint64_t>(kPollsPerCycle - progress.polls) * kPollMicroseconds;
+    return end > now ? end - now : 0;
 }
-
-// Right after a block goes out its ACK is looked for without a pause for a
-// moment: a client on the LAN answers sooner than a wait could wake. Between
-// looks the processor is offered to a client that may share it.
-constexpr uint64_t kSpinMicroseconds = 300;
 
 // Counts one poll for every whole millisecond since `pollStart`, so that a
 // cycle is 100 ms of silence however the pauses fell. A cycle's end stops
@@ -125,6 +130,25 @@ PollVerdict CountElapsedPolls(TransferProgress* progress, uint64_t* pollStart, u
 }
 
 }  // namespace
+
+uint64_t PackCounts(const TftpSession& session) {
+    return static_cast<uint64_t>(session.nextBlock) << 32 | session.bytesAcked;
+}
+
+DWORD ShowUploadFrame(void* context, DWORD now) {
+    auto* view = static_cast<UploadView*>(context);
+    uint64_t counts = view->counts->load();
+    if (counts == view->shown) {
+        return kFrameMilliseconds;
+    }
+    if (view->shown == 0) {
+        ForceFrame(&view->pace, now);
+    } else if (!TakeFrame(&view->pace, now)) {
+        return MillisecondsToNextFrame(view->pace, now);
+    }
+    ShowCounts(view, counts);
+    return kFrameMilliseconds;
+}
 
 int RunTftpSession(SOCKET udpSocket, uint32_t localAddress, uint16_t localPort, uint32_t peerAddress, uint16_t peerPort,
                    const char* fileName) {
@@ -162,22 +186,19 @@ bool TransferImage(TftpSession* session, const uint8_t* image) {
     SetProgressRange(session->uploadDialog, static_cast<int>(session->blockCount));
     unsigned long nonBlocking = 1;
     ioctlsocket(session->udpSocket, FIONBIO, &nonBlocking);
-    SessionPort port = {session->udpSocket,
-                        WatchForDatagrams(session->udpSocket),
-                        session->uploadDialog,
-                        {kFrameMilliseconds, 0, false},
-                        0};
-    TransferOps ops = {&port, PortNow, PortReceive, PortSend, PortPause, PortPumpOne, PortShowProgress};
-    bool complete = RunTransfer(session, image, ops);
+    SessionPort port = {session, image, {}, {0}, false};
+    UploadView view = {session->uploadDialog, &port.counts, session->imageSize, {kFrameMilliseconds, 0, false}, 0};
+    RunBesideDialog(session->uploadDialog, TransferThread, &port, {ShowUploadFrame, &view}, text::kListenerThread);
+    ShowLastCounts(&view, *session, port.complete);
     FlushTrace();
-    StopWatching(&port.watch);
-    return complete;
+    return port.complete;
 }
 
 // Polls are counted on the clock: every millisecond without an accepted ACK
 // is one, however many datagrams cut its pause short, so that no stream of
 // datagrams, stale ACKs or empty ones can hold off the retransmission or the
-// give-up. Datagrams are read as they come, without a pause.
+// give-up. The loop sleeps until a datagram comes or the cycle ends, and
+// answers an accepted ACK with the next block at once.
 bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& ops) {
     sockaddr_in destination;
     MakeSockAddr(session->peerAddress, session->peerPort, &destination);
@@ -185,10 +206,10 @@ bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& 
 
     TransferProgress progress = {image, 0, 0};
     uint64_t pollStart = ops.now(ops.context);
-    uint64_t spinUntil = 0;
     for (;;) {
         sockaddr_in sender;
-        int received = ops.receive(ops.context, session->packet, &sender);
+        bool datagramMayWait = ops.pause(ops.context, UntilCycleEnd(progress, pollStart, ops.now(ops.context)));
+        int received = datagramMayWait ? ops.receive(ops.context, session->packet, &sender) : 0;
         if (received > 0) {
             DatagramVerdict verdict = ExamineDatagram(*session, session->packet, received, sender);
             if (verdict == DatagramVerdict::Accepted) {
@@ -202,27 +223,13 @@ bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& 
                 SendDataBlock(ops, session->packet, progress.imageCursor, session->sentSize, session->nextBlock,
                               destination);
                 pollStart = ops.now(ops.context);
-                spinUntil = pollStart + kSpinMicroseconds;
                 continue;
             }
             if (verdict == DatagramVerdict::Ignored && !IsFromPeer(*session, sender)) {
                 TraceStranger(sender);
             }
-        } else if (ops.now(ops.context) >= spinUntil) {
-            ops.pumpOne(ops.context);
-            PauseRestOfPoll(ops, pollStart);
-        } else {
-            ops.pause(ops.context, 0);  // the client may need this processor for its ACK
         }
-        uint64_t now = ops.now(ops.context);
-        if (now - pollStart < kPollMicroseconds) {
-            continue;
-        }
-        if (received > 0) {
-            ops.pumpOne(ops.context);  // a stream of datagrams must not keep the dialog's Cancel waiting
-        }
-        ops.showProgress(ops.context, *session);
-        PollVerdict poll = CountElapsedPolls(&progress, &pollStart, now);
+        PollVerdict poll = CountElapsedPolls(&progress, &pollStart, ops.now(ops.context));
         if (poll == PollVerdict::GiveUp) {
             Trace("Timeout for ack; upgrade failed\n");
             return false;

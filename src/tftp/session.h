@@ -5,7 +5,9 @@
 #include "platform/win.h"
 #include "src/net/sockets.h"
 #include "src/tftp/packets.h"
+#include "src/ui/frame_pace.h"
 
+#include <atomic>
 #include <cstdint>
 
 struct TftpSession {
@@ -46,8 +48,8 @@ enum class DatagramVerdict { Ignored, Dropped, Accepted };
 enum class PollVerdict { KeepWaiting, Retransmit, GiveUp };
 
 // What the transfer loop reaches the world through: the clock, the pause,
-// the socket and dialog 110. The session passes its socket and dialog; tests
-// pass a scripted network on a fake clock.
+// the socket and the counts dialog 110 shows. The session runs the loop on a
+// thread that owns no window; tests pass a scripted network on a fake clock.
 struct TransferOps {
     void* context;
     // Microseconds on a clock that never goes back.
@@ -56,22 +58,36 @@ struct TransferOps {
     // count, or 0 or less when none was read.
     int (*receive)(void* context, uint8_t* packet, sockaddr_in* sender);
     void (*send)(void* context, const uint8_t* packet, size_t length, const sockaddr_in& destination);
-    // Sleeps until a datagram or a window message may be waiting, or
-    // `microseconds` pass; 0 only lets another ready thread run.
-    void (*pause)(void* context, uint64_t microseconds);
-    // Takes at most one pending message of the upload dialog.
-    void (*pumpOne)(void* context);
-    // Brings the dialog's bar and title up to the session's counts.
+    // Sleeps until a datagram may be waiting (true) or `microseconds` pass.
+    bool (*pause)(void* context, uint64_t microseconds);
+    // Hands the session's counts to the dialog, which shows them at its own pace.
     void (*showProgress)(void* context, const TftpSession& session);
 };
+
+// The counts cross from the transfer's thread to the dialog's as one value:
+// `nextBlock` in the high half, `bytesAcked` in the low one.
+uint64_t PackCounts(const TftpSession& session);
+
+// Dialog 110 as its thread sees the transfer.
+struct UploadView {
+    HWND dialog;
+    const std::atomic<uint64_t>* counts;
+    uint32_t imageSize;
+    FramePace pace;
+    uint64_t shown;  // the counts last shown
+};
+// Shows the counts at the display's pace, the first ones at once; the
+// milliseconds until it may show more.
+DWORD ShowUploadFrame(void* view, DWORD now);
 
 int RunTftpSession(SOCKET udpSocket, uint32_t localAddress, uint16_t localPort, uint32_t peerAddress, uint16_t peerPort,
                    const char* fileName);
 // Sets the sizes for an image of `imageSize` bytes.
 void PrepareTransfer(TftpSession* session, uint32_t imageSize);
 void ServeImage(TftpSession* session);
-// The transfer on the session's socket, with dialog 110 shown: true when
-// every block was acknowledged, false when the client fell silent.
+// The transfer on the session's socket, on a thread of its own, with dialog
+// 110 shown and answering on this one: true when every block was
+// acknowledged, false when the client fell silent.
 bool TransferImage(TftpSession* session, const uint8_t* image);
 // The transfer loop itself, through `ops`.
 bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& ops);

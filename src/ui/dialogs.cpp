@@ -31,6 +31,12 @@ void SetProgressPosition(HWND dialog, int position) {
     SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
+void ShowBarEnd(HWND dialog, int maximum, int position) {
+    SetProgressPosition(dialog, position);
+    SetProgressPosition(dialog, maximum - 1);
+    SetProgressPosition(dialog, position);
+}
+
 int ProgressWidth(HWND dialog, int range) {
     RECT bar = {0, 0, 0, 0};
     GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS), &bar);
@@ -71,6 +77,15 @@ bool PumpOneMessage(HWND dialog) {
 void PumpPendingMessages(HWND dialog) {
     while (PumpOneMessage(dialog)) {
     }
+}
+
+void KeepAnsweringFor(HWND dialog, DWORD milliseconds) {
+    DWORD start = timeGetTime();
+    for (DWORD passed = 0; passed < milliseconds; passed = timeGetTime() - start) {
+        PumpPendingMessages(dialog);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - passed, QS_ALLINPUT);
+    }
+    PumpPendingMessages(dialog);
 }
 
 INT_PTR RunModalDialog(HINSTANCE instance, int templateId, DLGPROC procedure) {

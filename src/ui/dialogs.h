@@ -11,6 +11,10 @@ int CenteredOrigin(int screenSize, int nearEdge, int farEdge);
 
 void SetProgressRange(HWND dialog, int maximum);
 void SetProgressPosition(HWND dialog, int position);
+// Sets a bar's last position (`maximum` or past it) so that it is drawn full
+// at once: with visual styles a bar glides up to a higher position but drops
+// to a lower one straight away, so it goes to the end, one below, and back.
+void ShowBarEnd(HWND dialog, int maximum, int position);
 // The progress bar's width in pixels, or `range` (a pixel per unit) when it has none.
 int ProgressWidth(HWND dialog, int range);
 
@@ -19,6 +23,8 @@ int ProgressWidth(HWND dialog, int range);
 bool PumpOneMessage(HWND dialog);
 // Same, until none is left.
 void PumpPendingMessages(HWND dialog);
+// Takes the dialog's messages as they come for `milliseconds`.
+void KeepAnsweringFor(HWND dialog, DWORD milliseconds);
 
 // Runs a modal dialog from its template with no owner and parameter 0,
 // from the program's module unless another is given.

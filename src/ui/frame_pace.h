@@ -64,13 +64,17 @@ inline int PixelOf(const PixelPacedBar& bar, int position) {
 }
 
 // Sets the bar to `position` when that moves it by a pixel and a frame may
-// go out at `now`, or at once when `force` is set (its last state).
-inline void ShowWhenMoved(PixelPacedBar* bar, int position, DWORD now, bool force) {
+// go out at `now`, or at once and drawn full when `atEnd` is set.
+inline void ShowWhenMoved(PixelPacedBar* bar, int position, DWORD now, bool atEnd) {
     int pixel = PixelOf(*bar, position);
-    if (force || (pixel != bar->shownPixel && TakeFrame(&bar->pace, now))) {
+    if (atEnd) {
+        ShowBarEnd(bar->dialog, bar->range, position);
+    } else if (pixel != bar->shownPixel && TakeFrame(&bar->pace, now)) {
         SetProgressPosition(bar->dialog, position);
-        bar->shownPixel = pixel;
+    } else {
+        return;
     }
+    bar->shownPixel = pixel;
 }
 
 // The first position after `position`, before `end`, whose pixel is not

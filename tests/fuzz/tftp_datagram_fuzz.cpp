@@ -86,7 +86,7 @@ uint64_t FuzzNow(void* context) {
 }
 
 // Each receive costs a microsecond, so that time passes for a loop that
-// looks for datagrams without pausing.
+// reads datagrams back to back.
 int FuzzReceive(void* context, uint8_t* packet, sockaddr_in* sender) {
     auto* world = static_cast<FuzzWorld*>(context);
     world->now += 1;
@@ -124,16 +124,15 @@ void FuzzSend(void* context, const uint8_t* packet, size_t length, const sockadd
     Check(std::memcmp(packet + 4, world->image + offset, session.sentSize) == 0);
 }
 
-void FuzzPause(void* context, uint64_t microseconds) {
+bool FuzzPause(void* context, uint64_t microseconds) {
     auto* world = static_cast<FuzzWorld*>(context);
     uint64_t until = world->now + microseconds;
     if (world->pending && world->nextArrival < until) {
         until = world->nextArrival > world->now ? world->nextArrival : world->now;
     }
     world->now = until;
+    return world->pending && world->nextArrival <= world->now;
 }
-
-void FuzzPumpOne(void*) {}
 
 void FuzzShowProgress(void* context, const TftpSession& session) {
     Check(&session == static_cast<FuzzWorld*>(context)->session);
@@ -154,7 +153,7 @@ void RunSession(Reader* input, uint32_t imageSize) {
     PrepareTransfer(&session, imageSize);
     FuzzWorld world = {input, &session, image, 0, 0, false, 0, {}};
     world.Schedule();
-    TransferOps ops = {&world, FuzzNow, FuzzReceive, FuzzSend, FuzzPause, FuzzPumpOne, FuzzShowProgress};
+    TransferOps ops = {&world, FuzzNow, FuzzReceive, FuzzSend, FuzzPause, FuzzShowProgress};
     bool complete = RunTransfer(&session, image, ops);
     Check(complete == (session.nextBlock == session.blockCount + 1));
     Check(!complete || session.bytesAcked == session.imageSize);

@@ -3,6 +3,7 @@
 #include "platform/linux/headless.h"
 #include "resources/resource_ids.h"
 #include "src/control/image_store.h"
+#include "src/shared/texts.h"
 #include "src/shared/upgrade_state.h"
 #include "src/tftp/session.h"
 #include "tests/tftp/tftp_test_support.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -362,3 +365,56 @@ TEST_F(SessionTest, StreamOfStaleAcksStillGetsTheRetransmissionsAndTheGiveUp) {
 }
 
 }  // namespace
+
+// Cancel during the upload: the transfer runs on a thread of its own, and
+// once the "User Abort" message is up no block goes out any more, however
+// long the user takes to read it.
+TEST(SessionCancel, NoBlockGoesOutOnceTheAbortMessageIsUp) {
+    ChildOutcome outcome = RunInChild(true, 30, [](Report& report) {
+        upgradeState.instance = GetModuleHandleA(nullptr);
+        upgradeState.stage.store(Target);
+        std::vector<uint8_t> image = ImageOf(737532);
+        UdpPeer server;
+        UdpPeer device;
+        std::atomic<int> blocks{0};
+        // A slow device: each block acknowledged after 2 ms.
+        std::thread([&device, &blocks, &server] {
+            std::vector<uint8_t> packet;
+            while (device.Receive(&packet, 5000)) {
+                uint16_t block = GetU16BE(packet.data()) == kTftpOack ? 0 : GetU16BE(packet.data() + 2);
+                blocks.store(block);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                device.SendTo(server.Port(), AckPacket(block));
+            }
+        }).detach();
+        std::thread([&] {
+            auto* session = static_cast<TftpSession*>(std::calloc(1, sizeof(TftpSession)));
+            session->udpSocket = server.Fd();
+            session->localAddress = kLoopback;
+            session->peerAddress = kLoopback;
+            session->peerPort = device.Port();
+            PrepareTransfer(session, static_cast<uint32_t>(image.size()));
+            TransferImage(session, image.data());
+        }).detach();
+        HWND upload = nullptr;
+        uint64_t seen = 0;
+        WaitForDialog(0, IDD_UPLOAD, 5000, &upload, &seen);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        headless::PressButton(upload, IDCANCEL);
+        std::string text;
+        HWND box = nullptr;
+        report.Set("box", WaitForMessageBox(seen, 5000, &text, &box) ? text : "none");
+        int atBox = blocks.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        report.Set("atBox", atBox);
+        report.Set("later", blocks.load());
+        headless::AnswerMessageBox(box, IDOK);
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["box"], text::kUserAbort);
+    EXPECT_GT(std::stoi(outcome.values["atBox"]), 10);
+    // One block may have passed the check as the message came.
+    EXPECT_LE(std::stoi(outcome.values["later"]) - std::stoi(outcome.values["atBox"]), 1);
+    EXPECT_EQ(outcome.values["exit"], "0");
+}
