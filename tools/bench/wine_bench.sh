@@ -8,15 +8,20 @@
 # connecting phases of every run, with their medians. Figures only; it asserts
 # nothing. Needs root.
 #
-#   wine_bench.sh [--build DIR] [--runs N] [--exe PATH]... [--upload-only] [--requests]
+#   wine_bench.sh [--build DIR] [--runs N] [--exe PATH]... [--upload-only] [--requests] [--hold]
 #
 # Defaults: build/windows, its exe, 3 runs per client. Several --exe (each
 # named QorUpgrade.exe) take turns run by run, to compare builds under the
 # same load. --upload-only ends each run after the fetches and measures no CPU.
 # --requests is --upload-only with the Wine server's trace on: it also counts
 # the requests the transferring thread made to the Wine server, per block
-# (the times it prints are then those of a traced run). About 70 s per run of
-# the exe (the updating wait alone is 30 s), 10 s with --upload-only.
+# (the times it prints are then those of a traced run). --hold instead lets the
+# simulated device fetch slowly (an ACK every 10 ms) and, during the upload,
+# drags the dialog by its caption for 8 s, then in another run keeps its
+# system menu (Alt+Space) open for 8 s; it prints the longest gap between two
+# DATA packets the device saw and whether the run reached the success dialog.
+# About 70 s per run of the exe (the updating wait alone is 30 s), 10 s with
+# --upload-only, 40 s with --hold.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,6 +31,7 @@ runs=3
 inside=0
 upload_only=0
 requests=0
+hold=0
 exes=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -34,8 +40,9 @@ while [ $# -gt 0 ]; do
     --exe) exes+=("$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"); shift 2 ;;
     --upload-only) upload_only=1; shift ;;
     --requests) upload_only=1 requests=1; shift ;;
+    --hold) hold=1; shift ;;
     --inside) inside=1; shift ;;
-    *) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
     esac
 done
 [ ${#exes[@]} -gt 0 ] || exes=("$build/src/QorUpgrade.exe")
@@ -51,6 +58,7 @@ if [ "$inside" = 0 ]; then
     args=(--inside --build "$build" --runs "$runs")
     [ "$upload_only" = 0 ] || args+=(--upload-only)
     [ "$requests" = 0 ] || args+=(--requests)
+    [ "$hold" = 0 ] || args+=(--hold)
     for f in "${exes[@]}"; do args+=(--exe "$f"); done
     exec "$top/tools/testworld/run_in_world.sh" --timeout $((runs * 2 * ${#exes[@]} * 120 + 600)) -- "$0" "${args[@]}"
 fi
@@ -240,6 +248,87 @@ fetch_from_tftpd() {
     fetch "$1" "$pc" 6969 "/image.bin" "$out/tftpd-out.bin" >>"$out/tftpd-$1.txt"
     cmp -s "$out/image-1.bin" "$out/tftpd-out.bin" || echo "wine_bench: tftpd-hpa sent another image" >&2
 }
+
+# --- --hold: a window loop of the system during the upload ---
+cat >"$out/hold.scn" <<'EOF'
+scenario wine-hold
+timeout 60000
+dialog 139 "QOR-7101 Firmware Upgrade"
+press ok
+dialog 101 "QOR-7101 Firmware Upgrade"
+type 1000 "192.0.2.20"
+press ok
+dialog 103 "Confirm Upgrade to Ver. 2.0.13(SEg)"
+press ok
+dialog 110
+timeout 120000
+dialog 111 "QOR@192.0.2.20 Upgrade Successful!"
+press ok
+exit 0
+EOF
+
+# The X window of the upload dialog, and a point on its caption.
+upload_window() { xdotool search --name '^Uploading ' 2>/dev/null | head -1; }
+caption_point() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+                             /Width:/ { w = $NF } END { print x + int(w / 3), y + 8 }'
+}
+# hold KIND: 8 s of a caption drag (the button held, the pointer moving) or of
+# an open system menu, then let go.
+hold() {
+    local window point
+    window=$(upload_window)
+    [ -n "$window" ] || { echo "wine_bench: no upload dialog on the display" >&2; return 1; }
+    point=$(caption_point "$window")
+    xdotool mousemove ${point% *} ${point#* }
+    if [ "$1" = drag ]; then
+        xdotool mousedown 1
+        for step in $(seq 40); do
+            xdotool mousemove_relative -- $((step % 2 * 4 - 2)) 1
+            sleep 0.2
+        done
+        xdotool mouseup 1
+    else
+        xdotool key alt+space
+        sleep 8
+        # A click beside the menu, on the dialog's text, closes it and ends
+        # the menu's loop (an Esc would only close the popup).
+        xdotool mousemove_relative 100 50 click 1
+    fi
+}
+
+hold_run() { # KIND RUN
+    local state=$out/device-$2.json exe=${exes[$((exe_number - 1))]}
+    python3 "$top/tools/qor_device/qor_device.py" "$device" --software-version 2.0.12 --ack-delay 0.01 --tftp-timeout 5 --tftp-retries 3 \
+        --restart-delay 5 --log "$out/device-$2.log" --state-file "$state" &
+    local device_pid=$!
+    (cd "$out" && timeout 300 wine "$driver" "$(winpath "$out/hold.scn")" "$(winpath "$exe")" \
+        >"$out/driver-$2.log" 2>&1) &
+    local driver_pid=$! verdict=passed
+    for _ in $(seq 600); do grep -q 'tftp: DATA 100 ' "$out/device-$2.log" 2>/dev/null && break; sleep 0.1; done
+    hold "$1" || verdict=failed
+    wait "$driver_pid" || verdict="failed ($(grep -v '^ok' "$out/driver-$2.log" | tail -1))"
+    kill "$device_pid" 2>/dev/null || true
+    wait "$device_pid" 2>/dev/null || true
+    timeout 20 wineserver -k 2>/dev/null || true
+    python3 -c 'import json, sys
+t = json.load(open(sys.argv[1]))["transfers"][0]
+print("exe %s %-4s longest gap between DATA packets %.3f s, %d blocks again, run %s" % (
+    sys.argv[2], sys.argv[3], t["longest_data_gap"], t["duplicate_data"], sys.argv[4]))' \
+        "$state" "$exe_number" "$1" "$verdict"
+}
+
+if [ "$hold" = 1 ]; then
+    run=0
+    for exe_number in $(seq ${#exes[@]}); do
+        echo "exe $exe_number: ${exes[$((exe_number - 1))]}"
+        for kind in drag menu; do
+            run=$((run + 1))
+            hold_run "$kind" "$run"
+        done
+    done
+    exit 0
+fi
 
 run=0
 for client in curl atftp; do

@@ -368,6 +368,7 @@ class TftpFetch:
         self.name = name
         self.rng = random.Random(self.args.seed)
         self.dropped_once = set()
+        self.last_data_at = None
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.sock.bind((self.args.address, 0))
         self.other = None
@@ -379,7 +380,8 @@ class TftpFetch:
                        "server_tid_port": None, "oack": None, "size": 0,
                        "blocks": 0, "complete": False, "accepted": False,
                        "reason": "", "acks_sent": 0, "acks_dropped": 0,
-                       "duplicate_data": 0, "retransmits": 0, "foreign_packets": 0}
+                       "duplicate_data": 0, "retransmits": 0, "foreign_packets": 0,
+                       "longest_data_gap": 0.0}
 
     def rrq(self):
         options = [b"tsize", b"0", b"timeout", str(self.args.tftp_timeout).encode()]
@@ -388,6 +390,7 @@ class TftpFetch:
 
     def send_ack(self, block, peer, repeat=False):
         packet = struct.pack("!HH", TFTP_ACK, block)
+        time.sleep(self.args.ack_delay)
         if block in self.args.drop_ack and block not in self.dropped_once:
             self.dropped_once.add(block)
             self.record["acks_dropped"] += 1
@@ -474,6 +477,7 @@ class TftpFetch:
                 retries = 0
                 self.send_ack(0, peer)
             elif opcode == TFTP_DATA:
+                self.note_data_gap()
                 payload = packet[4:]
                 if number == expected & 0xFFFF:
                     retries = 0
@@ -503,6 +507,15 @@ class TftpFetch:
                 self.log("tftp: opcode %d ignored" % opcode)
         return self.fail("stopped")
 
+    def note_data_gap(self):
+        """The longest time without a DATA packet, from the first to the last or
+        to the give-up; retransmissions count."""
+        now = time.monotonic()
+        if self.last_data_at is not None:
+            gap = now - self.last_data_at
+            self.record["longest_data_gap"] = max(self.record["longest_data_gap"], round(gap, 4))
+        self.last_data_at = now
+
     def take_oack(self, body):
         fields = body.split(b"\0")
         options = {}
@@ -530,6 +543,7 @@ class TftpFetch:
         self.close()
 
     def fail(self, reason):
+        self.note_data_gap()
         self.record["reason"] = reason
         self.log("tftp: transfer of %r failed: %s" % (self.name, reason))
         return None
@@ -825,6 +839,8 @@ def build_parser():
     timing = p.add_argument_group("timing")
     timing.add_argument("--idle-delay", type=float, default=1.0,
                         help="seconds between the trigger and the read request")
+    timing.add_argument("--ack-delay", type=float, default=0.0,
+                        help="seconds before each TFTP ACK (a slow device: a long upload)")
     timing.add_argument("--answer-delay", type=float, default=0.0,
                         help="seconds before each web answer, as a device busy with a call: "
                              "the connecting dialog stays up that long")

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
     mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
+    wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
     python3 python3-markdown iproute2 util-linux procps psmisc
     curl atftp tftp-hpa tftpd-hpa lighttpd apache2 apache2-utils libssl-dev
     openssl osslsigncode
