@@ -47,7 +47,7 @@ while [ $# -gt 0 ]; do
 done
 [ ${#exes[@]} -gt 0 ] || exes=("$build/src/QorUpgrade.exe")
 driver=$build/tools/uidriver/uidriver.exe
-for f in "${exes[@]}" "$driver"; do
+for f in "${exes[@]}" "$driver" "$build/tools/bench/floor_server.exe"; do
     [ -f "$f" ] || { echo "wine_bench: $f is missing (build the windows preset first)" >&2; exit 2; }
 done
 for f in "${exes[@]}"; do
@@ -216,6 +216,7 @@ run_exe() {
     record "$run" uploading "$(tail -1 "$out/exe-$exe_number-$client.txt")" $(($(ticks "$(exe_pid)") - e0)) \
         $(($(ticks "$(server_pid)") - s0)) $(($(ticks "$xserver") - x0))
     fetch_from_tftpd "$client"
+    fetch_from_floor "$client"
     if [ "$upload_only" = 1 ]; then
         release_driver
         timeout 20 wineserver -k 2>/dev/null || true
@@ -330,6 +331,21 @@ if [ "$hold" = 1 ]; then
     exit 0
 fi
 
+# The floor: a lock-step Winsock server under the same Wine serves the same
+# image to the same client right after tftpd-hpa, so that exe/floor is the
+# loop's own cost.
+# It is started for each fetch, as each run ends the prefix's programs.
+fetch_from_floor() {
+    (cd "$out" && exec wine "$build/tools/bench/floor_server.exe" "$pc" 6970 "$(winpath "$out/image-1.bin")" \
+        >>"$out/floor.log" 2>&1) &
+    local floor_pid=$!
+    for _ in $(seq 200); do ss -ulnH "sport = :6970" | grep -q . && break; sleep 0.1; done
+    fetch "$1" "$pc" 6970 "/image.bin" "$out/floor-out.bin" >>"$out/floor-$1.txt"
+    cmp -s "$out/image-1.bin" "$out/floor-out.bin" || echo "wine_bench: the floor server sent another image" >&2
+    kill "$floor_pid" 2>/dev/null || true
+    for _ in $(seq 100); do ss -ulnH "sport = :6970" | grep -q . || break; sleep 0.1; done
+}
+
 run=0
 for client in curl atftp; do
     for _ in $(seq "$runs"); do
@@ -348,24 +364,26 @@ for exe_number in $(seq ${#exes[@]}); do
     for client in curl atftp; do
         ours=$(median <"$out/exe-$exe_number-$client.txt")
         theirs=$(median <"$out/tftpd-$client.txt")
-        awk -v c="$client" -v o="$ours" -v t="$theirs" -v b="$blocks" 'BEGIN {
-            printf "  %-6s exe under Wine median %.3f s (%.0f us a block), tftpd-hpa median %.3f s (%.0f us a block), ratio %.2f (goal <= 2)\n",
-                   c, o, o / b * 1e6, t, t / b * 1e6, o / t }'
+        floor=$(median <"$out/floor-$client.txt")
+        awk -v c="$client" -v o="$ours" -v t="$theirs" -v f="$floor" -v b="$blocks" 'BEGIN {
+            printf "  %-6s exe under Wine median %.3f s (%.0f us a block), tftpd-hpa %.3f s, floor under Wine %.3f s: exe/tftpd-hpa %.2f, exe/floor %.2f\n",
+                   c, o, o / b * 1e6, t, f, o / t, o / f }'
         echo "         exe runs: $(tr '\n' ' ' <"$out/exe-$exe_number-$client.txt")"
     done
 done
 for client in curl atftp; do
     echo "tftpd-hpa runs, $client: $(tr '\n' ' ' <"$out/tftpd-$client.txt")"
+    echo "floor runs, $client: $(tr '\n' ' ' <"$out/floor-$client.txt")"
 done
 for run in $(seq "$run"); do
     cmp -s "$out/image-1.bin" "$out/image-$run.bin" || echo "wine_bench: run $run fetched another image" >&2
 done
 # requests_per_block LOG: the requests of the thread that sends the blocks
-# (the one that traces the image's size first), until its last block is
+# (the one that traces the first block), until its last block is
 # acknowledged, by name, per block.
 requests_per_block() {
     awk -v blocks="$blocks" '
-        !thread && /debugstr:OutputDebugStringA "[+][+][+][+]size/ { thread = substr($0, 1, index($0, ":") - 1) }
+        !thread && /debugstr:OutputDebugStringA "Send block/ { thread = substr($0, 1, index($0, ":") - 1) }
         /All blocks ack.d/ { done = 1 }
         thread && !done && index($0, thread ": ") == 1 && $2 ~ /^[a-z_]+\($/ {
             name = $2; sub(/\($/, "", name); count[name]++; total++ }
