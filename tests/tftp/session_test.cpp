@@ -229,8 +229,10 @@ TEST_F(SessionTest, ErrorToTheOackLeadsToRetransmissionsAndTheGiveUp) {
     }
     EXPECT_GE(arrivals[1].at - start, 0.1);
     for (size_t i = 2; i < arrivals.size(); ++i) {
-        // Loose below: the peer stamps the arrival, not the send.
-        EXPECT_GE(arrivals[i].at - arrivals[i - 1].at, 0.095) << "gap before copy " << i;
+        // Loose below: the peer's thread stamps the arrival, not the send, and
+        // stamped one 5.3 ms late on a machine at load 9 (94.7 ms). The gaps
+        // themselves are held to 100 ms on the fake clock (session_loop_test).
+        EXPECT_GE(arrivals[i].at - arrivals[i - 1].at, 0.090) << "gap before copy " << i;
     }
 }
 
