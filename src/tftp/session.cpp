@@ -206,9 +206,14 @@ bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& 
 
     TransferProgress progress = {image, 0, 0};
     uint64_t pollStart = ops.now(ops.context);
+    bool justSent = true;
     for (;;) {
         sockaddr_in sender;
-        bool datagramMayWait = ops.pause(ops.context, UntilCycleEnd(progress, pollStart, ops.now(ops.context)));
+        // Right after a send the answer is looked for at once: a client on
+        // the LAN has often answered before a pause could begin.
+        bool datagramMayWait =
+            justSent || ops.pause(ops.context, UntilCycleEnd(progress, pollStart, ops.now(ops.context)));
+        justSent = false;
         int received = datagramMayWait ? ops.receive(ops.context, session->packet, &sender) : 0;
         if (received > 0) {
             DatagramVerdict verdict = ExamineDatagram(*session, session->packet, received, sender);
@@ -223,6 +228,7 @@ bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& 
                 SendDataBlock(ops, session->packet, progress.imageCursor, session->sentSize, session->nextBlock,
                               destination);
                 pollStart = ops.now(ops.context);
+                justSent = true;
                 continue;
             }
             if (verdict == DatagramVerdict::Ignored && !IsFromPeer(*session, sender)) {
@@ -236,6 +242,7 @@ bool RunTransfer(TftpSession* session, const uint8_t* image, const TransferOps& 
         }
         if (poll == PollVerdict::Retransmit) {
             Retransmit(session, progress, destination, ops);
+            justSent = true;
         }
     }
 }

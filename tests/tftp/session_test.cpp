@@ -389,6 +389,7 @@ TEST(SessionCancel, NoBlockGoesOutOnceTheAbortMessageIsUp) {
                 device.SendTo(server.Port(), AckPacket(block));
             }
         }).detach();
+        uint64_t seen = LastEventSequence();
         std::thread([&] {
             auto* session = static_cast<TftpSession*>(std::calloc(1, sizeof(TftpSession)));
             session->udpSocket = server.Fd();
@@ -399,8 +400,7 @@ TEST(SessionCancel, NoBlockGoesOutOnceTheAbortMessageIsUp) {
             TransferImage(session, image.data());
         }).detach();
         HWND upload = nullptr;
-        uint64_t seen = 0;
-        WaitForDialog(0, IDD_UPLOAD, 5000, &upload, &seen);
+        WaitForDialog(seen, IDD_UPLOAD, 5000, &upload, &seen);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         headless::PressButton(upload, IDCANCEL);
         std::string text;
