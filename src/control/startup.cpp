@@ -14,7 +14,8 @@
 namespace {
 
 constexpr char kWindowClass[] = "QorUpgrade";
-constexpr WORD kWinsockVersion = 0x0101;
+// 2.2: the waits use WSAEventSelect, a Winsock 2 call.
+constexpr WORD kWinsockVersion = 0x0202;
 
 LRESULT CALLBACK IdleWindowProc(HWND, UINT, WPARAM, LPARAM) {
     return 0;

@@ -9,6 +9,7 @@
 #include "src/tftp/listener.h"
 #include "src/ui/address_dialog.h"
 #include "src/ui/dialogs.h"
+#include "src/web/http_exchange.h"
 #include "src/web/request_runner.h"
 
 #include <cstdio>
@@ -61,7 +62,10 @@ int RunUpgrade() {
     if (!Accepted(RunModalDialog(addressDialog, AddressDialogProc)) || upgradeState.deviceAddress == 0) {
         return 0;
     }
-    if (RequestDevicePage(upgradeState.localAddress, upgradeState.deviceAddress, kDevicePage) < 1) {
+    // An answer that is not the device's page (a redirect to a login, junk)
+    // would otherwise fill the confirm dialog with empty values.
+    if (RequestDevicePage(upgradeState.localAddress, upgradeState.deviceAddress, kDevicePage) < 1 ||
+        !IsDevicePage(upgradeState.httpBuffer)) {
         ReportError(text::kNoResponse, nullptr);
         return 0;
     }

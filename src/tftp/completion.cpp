@@ -20,23 +20,20 @@ namespace {
 constexpr DWORD kTickWrap = 1u << 27;
 constexpr DWORD kTickMs = 32;
 
-// A device still booting may answer with a page of another kind: only an
-// answer with the version label is the device's own page.
-bool AnswerIsDevicePage() {
-    return std::strstr(upgradeState.httpBuffer, kSoftwareVersionLabel) != nullptr;
+DWORD RealNow(void*) {
+    return timeGetTime();
 }
 
-// Up to ten attempts; false when none brought the device's page. The version
-// read before the upgrade is dropped first, so that what is compared and
-// shown afterwards comes from this re-query alone.
-bool RequeryDevice(const TftpSession& session) {
-    for (int attempt = 0; attempt < kRequeryAttempts; ++attempt) {
-        upgradeState.deviceInfo.softwareVersion[0] = '\0';
-        if (RequestDevicePage(session.localAddress, session.peerAddress, kDevicePage) > 0 && AnswerIsDevicePage()) {
-            return true;
-        }
-    }
-    return false;
+void RealPause(void*, DWORD milliseconds) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+}
+
+void RealPump(void*, HWND dialog) {
+    PumpPendingMessages(dialog);
+}
+
+int RealRequestPage(void*, const TftpSession& session) {
+    return RequestDevicePage(session.localAddress, session.peerAddress, kDevicePage);
 }
 
 bool DeviceRunsImageVersion() {
@@ -48,24 +45,37 @@ bool DeviceRunsImageVersion() {
     return std::strcmp(HeaderVersion(StageImage()), upgradeState.deviceInfo.softwareVersion) == 0;
 }
 
-// Milliseconds from now until tick `target` (after `elapsed`) begins.
-DWORD MillisecondsToTick(DWORD elapsed, DWORD target) {
-    DWORD restOfTick = kTickMs - (timeGetTime() & (kTickMs - 1));
+// Milliseconds from `now` until tick `target` (after `elapsed`) begins.
+DWORD MillisecondsToTick(DWORD now, DWORD elapsed, DWORD target) {
+    DWORD restOfTick = kTickMs - (now & (kTickMs - 1));
     return (target - elapsed - 1) * kTickMs + restOfTick;
 }
 
-// Milliseconds from now until the tick that moves the bar by a pixel, or
+// Milliseconds from `now` until the tick that moves the bar by a pixel, or
 // until the wait's end; at least the rest of the current tick.
-DWORD MillisecondsToNextPixel(const PixelPacedBar& bar, DWORD elapsed) {
+DWORD MillisecondsToNextPixel(const PixelPacedBar& bar, DWORD now, DWORD elapsed) {
     int ticks = static_cast<int>(elapsed);
     int next = NextPositionOffPixel(bar, ticks, PixelOf(bar, ticks), static_cast<int>(kUpdatingTicks));
-    return MillisecondsToTick(elapsed, static_cast<DWORD>(next));
+    return MillisecondsToTick(now, elapsed, static_cast<DWORD>(next));
+}
+
+// Between two attempts: dialog 110 stays up with its full bar and its
+// Cancel live, until `spacing` has passed since the last attempt began.
+void WaitForNextAttempt(HWND uploadDialog, DWORD attemptStart, const CompletionOps& ops) {
+    for (;;) {
+        ops.pump(ops.context, uploadDialog);
+        DWORD since = ops.now(ops.context) - attemptStart;
+        if (since >= kRequerySpacingMs) {
+            return;
+        }
+        ops.pause(ops.context, kRequerySpacingMs - since);
+    }
 }
 
 }  // namespace
 
-DWORD CurrentTick() {
-    return timeGetTime() >> 5;
+DWORD TickOf(DWORD milliseconds) {
+    return milliseconds >> 5;
 }
 
 DWORD TicksSince(DWORD start, DWORD now) {
@@ -76,17 +86,24 @@ DWORD TicksSince(DWORD start, DWORD now) {
 }
 
 void FinishUpload(TftpSession* session, bool incomplete) {
-    WaitForDeviceRestart(session->uploadDialog);
+    static const CompletionOps real = {nullptr, RealNow, RealPause, RealPump, RealRequestPage};
+    FinishUpload(session, incomplete, real);
+}
+
+void FinishUpload(TftpSession* session, bool incomplete, const CompletionOps& ops) {
+    HWND uploadDialog = session->uploadDialog;
     session->uploadDialog = nullptr;
+    WaitForDeviceRestart(uploadDialog, ops);
     if (incomplete) {
+        DestroyWindow(uploadDialog);
         ReportError(text::kUploadIncomplete, nullptr);
         return;
     }
-    VerifyUpgrade(*session);
+    VerifyUpgrade(*session, uploadDialog, ops);
 }
 
-void WaitForDeviceRestart(HWND uploadDialog) {
-    DWORD start = CurrentTick();
+void WaitForDeviceRestart(HWND uploadDialog, const CompletionOps& ops) {
+    DWORD start = TickOf(ops.now(ops.context));
     SetProgressRange(uploadDialog, static_cast<int>(kUpdatingTicks));
     SetProgressPosition(uploadDialog, 0);
     char title[160];
@@ -94,27 +111,44 @@ void WaitForDeviceRestart(HWND uploadDialog) {
     SetWindowTextA(uploadDialog, title);
     PixelPacedBar bar = StartPixelPacedBar(uploadDialog, static_cast<int>(kUpdatingTicks), kUpdatingFrameMilliseconds);
     for (;;) {
-        DWORD elapsed = TicksSince(start, CurrentTick());
-        DWORD now = timeGetTime();
+        DWORD now = ops.now(ops.context);
+        DWORD elapsed = TicksSince(start, TickOf(now));
         bool atEnd = elapsed >= kUpdatingTicks;
         // The bar is set when it moves by a pixel, at most once a frame, and at its end.
-        ShowWhenMoved(&bar, static_cast<int>(elapsed), now, atEnd);
-        PumpPendingMessages(uploadDialog);
+        ShowWhenMoved(&bar, static_cast<int>(std::min(elapsed, kUpdatingTicks)), now, atEnd);
+        ops.pump(ops.context, uploadDialog);
         if (atEnd) {
-            break;
+            return;
         }
         // Asleep until the bar's next move or a message, never past the end,
         // which is still read from the clock each time.
-        DWORD untilMove = std::max(MillisecondsToNextPixel(bar, elapsed), MillisecondsToNextFrame(bar.pace, now));
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min(untilMove, MillisecondsToTick(elapsed, kUpdatingTicks)),
-                                  QS_ALLINPUT);
+        DWORD untilMove = std::max(MillisecondsToNextPixel(bar, now, elapsed), MillisecondsToNextFrame(bar.pace, now));
+        ops.pause(ops.context, std::min(untilMove, MillisecondsToTick(now, elapsed, kUpdatingTicks)));
     }
-    KeepAnsweringFor(uploadDialog, kFrameMilliseconds);  // the full bar is seen
-    DestroyWindow(uploadDialog);
 }
 
-void VerifyUpgrade(const TftpSession& session) {
-    if (!RequeryDevice(session)) {
+// The version read before the upgrade is dropped before each attempt, so
+// that what is compared and shown afterwards comes from this re-query alone.
+bool RequeryDevice(const TftpSession& session, HWND uploadDialog, const CompletionOps& ops) {
+    DWORD attemptStart = 0;
+    for (int attempt = 0; attempt < kRequeryAttempts; ++attempt) {
+        if (attempt > 0) {
+            WaitForNextAttempt(uploadDialog, attemptStart, ops);
+        }
+        attemptStart = ops.now(ops.context);
+        Trace("re-query %d at %u ms\n", attempt + 1, unsigned(attemptStart));
+        upgradeState.deviceInfo.softwareVersion[0] = '\0';
+        if (ops.requestPage(ops.context, session) > 0 && IsDevicePage(upgradeState.httpBuffer)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void VerifyUpgrade(const TftpSession& session, HWND uploadDialog, const CompletionOps& ops) {
+    bool answered = RequeryDevice(session, uploadDialog, ops);
+    DestroyWindow(uploadDialog);
+    if (!answered) {
         ReportError(text::kNoResponse, nullptr);
         return;
     }

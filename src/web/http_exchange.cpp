@@ -139,6 +139,10 @@ bool ClassifyResponse(const char* text, DigestState* state) {
     return challenge != nullptr && ParseChallenge(challenge, state);
 }
 
+bool IsDevicePage(const char* answer) {
+    return strstr(answer, kSoftwareVersionLabel) != nullptr;
+}
+
 void ExtractPageField(const char* text, const char* label, char* field, int limit) {
     const char* found = strstr(text, label);
     if (found == nullptr) {

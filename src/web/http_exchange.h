@@ -18,4 +18,7 @@ int ExchangeWithDevice(uint32_t localAddress, uint16_t localPortBase, uint32_t d
 // A connected socket, or INVALID_SOCKET when the connect failed.
 SOCKET OpenDeviceConnection(uint32_t localAddress, uint16_t localPortBase, uint32_t deviceAddress, uint16_t devicePort);
 bool ClassifyResponse(const char* text, DigestState* state);
+// Only an answer with the version label is the device's own page: a device
+// still booting, a login page or junk at its address is not.
+bool IsDevicePage(const char* answer);
 void ExtractPageField(const char* text, const char* label, char* field, int limit);

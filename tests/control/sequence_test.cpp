@@ -180,6 +180,38 @@ TEST(Sequence, TransitionEndingBeforeTheFirstTriggerAnswerStillGetsTheSecondTrig
     EXPECT_EQ(WithoutFileName(first), WithoutFileName(second)) << "same address and port";
 }
 
+// What a device address may answer that is not the device's page: a
+// redirect to a login page, a chunked page whose chunks cut the labels, and
+// a megabyte of junk. Each ends the run as no answer would, before any
+// confirm dialog could show empty values.
+TEST(Sequence, AnAnswerThatIsNotTheDevicesPageIsNoResponse) {
+    const std::string chunked =
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "14\r\n<tr><td>Software Ver\r\n2b\r\nsion:</td><td>2.0.12</td></tr></table>\r\n0\r\n\r\n";
+    const std::string answers[] = {
+        "HTTP/1.1 302 Found\r\nLocation: /login.html\r\nConnection: close\r\n\r\n"
+        "<html><a href=\"/login.html\">Sign in</a></html>",
+        chunked,
+        std::string(1 << 20, 'j'),
+    };
+    for (const std::string& answer : answers) {
+        ChildOutcome outcome = RunInChild(true, 30, [answer](Report& report) {
+            upgradeState.instance = GetModuleHandleA(nullptr);
+            LoadFirmwareImages();
+            IdentifyProduct();
+            upgradeState.localAddresses[0] = kLoopback;
+            new LoopbackHttpServer(
+                kLoopback, [answer](const ReceivedRequest&) { return answer; }, 80);
+            PlayTheUser(report);
+            report.Set("returned", RunUpgrade());
+        });
+        ASSERT_TRUE(outcome.exited) << answer.substr(0, 40);
+        EXPECT_EQ(outcome.values["returned"], "0");
+        EXPECT_EQ(outcome.values["shown"], "139 101 105") << answer.substr(0, 40);
+        EXPECT_EQ(outcome.values["box"], text::kNoResponse) << answer.substr(0, 40);
+    }
+}
+
 TEST(ThreadStart, RequestWorkerThatCannotStartEndsTheRunWithAMessage) {
     EXPECT_TRUE(EndedByMessage(RunSequence(0, false, true), text::kRequestThread, "returned"));
 }

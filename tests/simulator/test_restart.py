@@ -59,6 +59,17 @@ class Restart(unittest.TestCase):
         self.assertGreaterEqual(away, 0.9)
         self.assertLess(away, 2.5)
 
+    def test_booting_seconds_refuse_then_503_then_the_page(self):
+        device = self.upgrade("--restart-delay", "1", "--booting-seconds", "1.5")
+        self.assertTrue(refused())
+        device.wait_for(lambda s: s["up"], 5, "the way back")
+        back = time.monotonic()
+        self.assertTrue(http_get("/admin/advanced").startswith(b"HTTP/1.1 503"))
+        time.sleep(max(0.0, back + 1.7 - time.monotonic()))
+        page = http_get("/admin/advanced")
+        self.assertTrue(page.startswith(b"HTTP/1.1 200"), page[:40])
+        self.assertIn(b"<td>2.0.13(SEg)</td>", page)
+
     def test_old_nonce_after_the_restart_is_stale(self):
         device = self.upgrade("--restart-delay", "0.5", "--password", "pw", "--keep-nonce",
                               password="pw")

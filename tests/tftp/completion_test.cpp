@@ -121,7 +121,11 @@ ChildOutcome Verify(int stage, bool handset, const DeviceAnswers& answers, const
                       staleVersion != nullptr ? staleVersion : HeaderVersion(StageImage()));
         LoopbackHttpServer* pages = answers.server ? StartPageServer(answers) : nullptr;
         AnswerWhatComes(report);
-        VerifyUpgrade(LoopbackSession());
+        // Real requests; the spacing between them passes on a fake clock.
+        FakeCompletion world;
+        world.throughRunner = true;
+        world.upload = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
+        VerifyUpgrade(LoopbackSession(), world.upload, world.Ops());
         report.Set("returned", "yes");
         report.Set("connecting", CountShown(IDD_CONNECTING));
         report.Set("success", CountShown(IDD_SUCCESS));
@@ -222,12 +226,10 @@ TEST(UpdatingWait, CancelEndsTheRunWithUserAbort) {
         PrepareProgram(Target, false);
         AnswerWhatComes(report);
         HWND upload = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
-        std::thread([upload] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            headless::PressButton(upload, IDCANCEL);
-        }).detach();
-        report.Set("started", static_cast<long long>(SecondsNow() * 1000));
-        WaitForDeviceRestart(upload);
+        FakeCompletion world;
+        world.upload = upload;
+        world.cancelAtPause = 3;
+        WaitForDeviceRestart(upload, world.Ops());
         report.Set("waitEnded", "yes");
     });
     EXPECT_TRUE(EndedByMessage(outcome, text::kUserAbort, "waitEnded"));
@@ -262,7 +264,13 @@ TEST(UpdatingWait, RunsItsTicksAcrossTheClockWrap) {
         });
         DWORD clockStart = timeGetTime();
         double realStart = SecondsNow();
-        WaitForDeviceRestart(upload);
+        FakeCompletion real;  // only for its pump
+        CompletionOps ops = real.Ops();
+        ops.now = [](void*) { return timeGetTime(); };
+        ops.pause = [](void*, DWORD milliseconds) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+        };
+        WaitForDeviceRestart(upload, ops);
         DWORD clockEnd = timeGetTime();
         report.Set("realMs", static_cast<long long>((SecondsNow() - realStart) * 1000));
         waiting = false;
@@ -270,6 +278,7 @@ TEST(UpdatingWait, RunsItsTicksAcrossTheClockWrap) {
         report.Set("clockMs", static_cast<long long>(DWORD(clockEnd - clockStart)));
         report.Set("wrapped", clockEnd < clockStart ? "yes" : "no");
         report.Set("dialog", headless::IsShown(upload) ? "shown" : "gone");
+        report.Set("endPosition", headless::ProgressOf(upload, IDC_PROGRESS).position);
     });
     ASSERT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.values["range"], "937");
@@ -278,7 +287,122 @@ TEST(UpdatingWait, RunsItsTicksAcrossTheClockWrap) {
     EXPECT_GE(std::stoi(outcome.values["clockMs"]), 936 * 32);
     EXPECT_LT(std::stoi(outcome.values["clockMs"]), 40000);
     EXPECT_LT(std::stoi(outcome.values["realMs"]), 20000) << "the fast clock, not real time";
-    EXPECT_EQ(outcome.values["dialog"], "gone");
+    // Up and full for the re-query that follows.
+    EXPECT_EQ(outcome.values["dialog"], "shown");
+    EXPECT_EQ(outcome.values["endPosition"], "937");
+}
+
+// The gaps between attempts as "a,b,c", and what dialog 110 showed at each.
+std::string Gaps(const std::vector<DWORD>& times) {
+    std::string gaps;
+    for (size_t i = 1; i < times.size(); ++i) {
+        gaps += (i > 1 ? "," : "") + std::to_string(DWORD(times[i] - times[i - 1]));
+    }
+    return gaps;
+}
+
+std::string Bars(const FakeCompletion& world) {
+    std::string bars;
+    for (size_t i = 0; i < world.barAtAttempt.size(); ++i) {
+        bars +=
+            (i > 0 ? "," : "") + std::to_string(world.barAtAttempt[i]) + "/" + std::to_string(world.rangeAtAttempt[i]);
+    }
+    return bars;
+}
+
+// FinishUpload of a complete transfer on a fake clock from `clockStart`.
+ChildOutcome FinishOnFakeClock(FakeCompletion world, DWORD clockStart) {
+    return RunInChild(false, 30, [=](Report& report) mutable {
+        PrepareProgram(Target, false);
+        AnswerWhatComes(report);
+        TftpSession session = LoopbackSession();
+        session.uploadDialog = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
+        world.upload = session.uploadDialog;
+        world.clock = clockStart;
+        FinishUpload(&session, false, world.Ops());
+        report.Set("returned", "yes");
+        report.Set("attempts", static_cast<long long>(world.attemptTimes.size()));
+        report.Set("firstAttemptAfter", static_cast<long long>(DWORD(world.attemptTimes.at(0) - clockStart)));
+        report.Set("lastAttemptAfter", static_cast<long long>(DWORD(world.attemptTimes.back() - clockStart)));
+        report.Set("gaps", Gaps(world.attemptTimes));
+        report.Set("bars", Bars(world));
+        report.Set("uploadAfter", headless::IsShown(world.upload) ? "shown" : "gone");
+        report.Set("success", CountShown(IDD_SUCCESS));
+    });
+}
+
+std::string Repeated(const std::string& item, int count) {
+    std::string all;
+    for (int i = 0; i < count; ++i) {
+        all += (i > 0 ? "," : "") + item;
+    }
+    return all;
+}
+
+// A device that never serves its page: ten attempts 3 s apart after the
+// 30 s wait, about 57 s in all, with dialog 110 up and full at each.
+TEST(RequerySpacing, TenAttemptsThreeSecondsApartBehindAFullBar) {
+    FakeCompletion world;
+    world.attemptMs = 20;  // a refused connect on Linux or Wine
+    ChildOutcome outcome = FinishOnFakeClock(world, 1000);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["attempts"], "10");
+    EXPECT_GE(std::stoi(outcome.values["firstAttemptAfter"]), 936 * 32);  // 937 whole ticks
+    EXPECT_EQ(outcome.values["gaps"], Repeated("3000", 9));
+    EXPECT_GE(std::stoi(outcome.values["lastAttemptAfter"]) - std::stoi(outcome.values["firstAttemptAfter"]), 27000);
+    EXPECT_EQ(outcome.values["bars"], Repeated("937/937", 10));
+    EXPECT_EQ(outcome.values["box"], text::kNoResponse);
+    EXPECT_EQ(outcome.values["uploadAfter"], "gone");
+}
+
+// Attempts that take longer than the spacing (a connect that times out)
+// follow one another at once.
+TEST(RequerySpacing, SlowAttemptsAreNotHeldBack) {
+    FakeCompletion world;
+    world.attemptMs = 4500;
+    ChildOutcome outcome = FinishOnFakeClock(world, 1000);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["gaps"], Repeated("4500", 9));
+    EXPECT_EQ(outcome.values["box"], text::kNoResponse);
+}
+
+// The 32-bit clock wraps between two attempts: the gap stays 3 s.
+TEST(RequerySpacing, HoldsAcrossTheClockWrap) {
+    FakeCompletion world;
+    world.attemptMs = 20;
+    world.pageAtAttempt = 4;
+    ChildOutcome outcome = FinishOnFakeClock(world, 0u - 29984u - 7000u);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["gaps"], Repeated("3000", 4));
+    EXPECT_EQ(outcome.values["success"], "1");
+    EXPECT_EQ(outcome.values.count("box"), 0u) << outcome.values["box"];
+}
+
+// A device up 12 s after the wait: the fifth attempt gets its page, the
+// success dialog follows and dialog 110 is gone before it.
+TEST(RequerySpacing, DeviceUpTwelveSecondsLateGetsItsVerdict) {
+    FakeCompletion world;
+    world.attemptMs = 20;
+    world.pageAtAttempt = 4;
+    ChildOutcome outcome = FinishOnFakeClock(world, 5000);
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["attempts"], "5");
+    EXPECT_EQ(std::stoi(outcome.values["lastAttemptAfter"]) - std::stoi(outcome.values["firstAttemptAfter"]), 12000);
+    EXPECT_EQ(outcome.values["success"], "1");
+    EXPECT_EQ(outcome.values["uploadAfter"], "gone");
+}
+
+TEST(RequerySpacing, CancelBetweenAttemptsEndsTheRunWithUserAbort) {
+    ChildOutcome outcome = RunInChild(false, 30, [](Report& report) {
+        PrepareProgram(Target, false);
+        AnswerWhatComes(report);
+        FakeCompletion world;
+        world.upload = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
+        world.cancelAtPause = 1;
+        RequeryDevice(LoopbackSession(), world.upload, world.Ops());
+        report.Set("requeryEnded", "yes");
+    });
+    EXPECT_TRUE(EndedByMessage(outcome, text::kUserAbort, "requeryEnded"));
 }
 
 // The whole Target run against the simulated device, trigger to success, on

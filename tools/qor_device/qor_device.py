@@ -592,6 +592,7 @@ class Device:
             "drop" if args.unreachable == "drop" else "up")
         self.busy = False
         self.booting_left = 0
+        self.booting_until = 0.0
         self.state = State(args.state_file, {
             "pid": os.getpid(), "started": False, "address": args.address, "http_port": args.http_port,
             "up": False, "mode": self.mode, "software_version": self.software_version,
@@ -632,8 +633,7 @@ class Device:
                 refusal = self.authorize(path, headers, request)
                 if refusal:
                     return 401, refusal
-            if path == "/admin/advanced" and self.booting_left > 0:
-                self.booting_left -= 1
+            if path == "/admin/advanced" and self.still_booting():
                 return 503, self.answer(503, "Service Unavailable",
                                         "<html><body>%s is starting, please wait</body></html>"
                                         % self.args.product_name)
@@ -642,6 +642,12 @@ class Device:
             if path.startswith("/admin/upgrade?"):
                 return self.trigger(path[len("/admin/upgrade?"):])
             return 404, self.answer(404, "Not Found", "<html>Not found</html>")
+
+    def still_booting(self):
+        if self.booting_left > 0:
+            self.booting_left -= 1
+            return True
+        return time.monotonic() < self.booting_until
 
     def authorize(self, path, headers, request):
         """Returns the 401 answer, or None when the request may pass."""
@@ -773,6 +779,7 @@ class Device:
             self.software_version = version
             self.busy = False
             self.booting_left = self.args.booting_pages
+            self.booting_until = time.monotonic() + self.args.booting_seconds / self.args.clock_rate
             if self.digest:
                 self.digest.new_nonce()
         record["back_at"] = time.time()
@@ -879,6 +886,8 @@ def build_parser():
                    help="stay away for ever after the last block")
     f.add_argument("--booting-pages", type=int, default=0, metavar="N",
                    help="after the restart, answer the first N page requests with a 503 without the version")
+    f.add_argument("--booting-seconds", type=float, default=0.0, metavar="S",
+                   help="after the restart, answer page requests with a 503 without the version for S seconds")
     f.add_argument("--return-version", default="",
                    help="come back with this version instead of the image's")
     f.add_argument("--http10", action="store_true", help="answer with HTTP/1.0 status lines")
