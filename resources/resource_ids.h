@@ -38,3 +38,4 @@
 #define IDC_LOCAL_ADDRESSES 1017
 #define IDC_WARNING_TEXT 1021
 #define IDC_WAITING_TEXT 1022
+#define IDC_WAITING_HINT 1023  // below the window's bottom until the hint is due

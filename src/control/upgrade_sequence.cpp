@@ -52,6 +52,8 @@ void SendUpgradeTrigger(uint16_t port) {
     char path[sizeof "/admin/upgrade?tftp://255.255.255.255:65535" + kTextFieldSize];
     FormatTriggerPath(path, sizeof path, upgradeState.localAddress, port, fileName);
     RequestDevicePage(upgradeState.localAddress, upgradeState.deviceAddress, path);
+    // From now on the listener may tell the user what to check if nothing comes.
+    NoteTriggerEnded(timeGetTime());
 }
 
 int RunUpgrade() {

@@ -59,6 +59,10 @@ inline constexpr char kWaitingHelp[] =
     "phones attached to the QOR, b) Disable any firewall software (such as Internet Connection Firewall) on "
     "this PC, and c) Make sure that this PC and the QOR are on the same LAN subnet; it will not work for "
     "example if this PC is behind a router while the QOR is in front of it.";
+// The waiting dialog's word when no read request has come long after the trigger (a format: the PC address).
+inline constexpr char kWaitingHint[] =
+    "Nothing yet? Allow this program if a firewall asks (perhaps behind this window) and check that the "
+    "QOR can reach %s.";
 inline constexpr char kSuccess[] = "Your QOR has been successfully\r\nupgraded to the version shown\r\nbelow.";
 inline constexpr char kAddressHeading[] = "This program will upgrade your QOR\r\nfirmware to:";
 inline constexpr char kTargetVersion[] = "Version %s";

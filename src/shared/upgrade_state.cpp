@@ -34,6 +34,11 @@ bool FileNameMatches(const char* received, size_t length) {
     return nameLength < length && memcmp(received, fileName, nameLength + 1) == 0;
 }
 
+void NoteTriggerEnded(DWORD now) {
+    uint64_t stageTag = static_cast<uint64_t>(upgradeState.stage.load()) + 1;
+    upgradeState.triggerEnded.store(stageTag << 32 | now);
+}
+
 const char* HeaderVersion(const FirmwareImage& image) {
     return reinterpret_cast<const char*>(image.header + kHeaderVersionOffset);
 }

@@ -55,6 +55,9 @@ struct UpgradeState {
     FirmwareImage transitionImage;     // start-up (image store)
     FirmwareImage targetImage;         // start-up (image store)
     char httpBuffer[kHttpBufferSize];  // the request worker of the current attempt: request, then answer
+    // When the request of the last upgrade trigger ended: (stage + 1) << 32 | milliseconds, 0 before the
+    // first. The main thread writes it after each trigger; the listener thread reads it while it waits.
+    std::atomic<uint64_t> triggerEnded;
 };
 
 extern UpgradeState upgradeState;
@@ -66,6 +69,9 @@ void CopyFileName(char* out, size_t size);
 // True when the `length` bytes at `received` start with the expected name and
 // its NUL; never reads past `length`.
 bool FileNameMatches(const char* received, size_t length);
+
+// The trigger of the current stage has had its answer (or none) at `now`.
+void NoteTriggerEnded(DWORD now);
 
 // The version text in an image header (offset 92, NUL-terminated).
 const char* HeaderVersion(const FirmwareImage& image);

@@ -7,6 +7,7 @@
 #include "src/shared/trace.h"
 #include "src/shared/upgrade_state.h"
 #include "src/tftp/session.h"
+#include "src/tftp/waiting_hint.h"
 #include "src/ui/beside_work.h"
 #include "src/ui/dialogs.h"
 #include "src/ui/frame_pace.h"
@@ -54,16 +55,25 @@ DWORD WINAPI ReadRequestThread(LPVOID parameter) {
     return 0;
 }
 
-DWORD ShowIdleFrame(void* context, DWORD now) {
-    return AdvanceIdleBar(static_cast<IdleBar*>(context), now);
+// What dialog 114 shows beside the wait: its activity bar, and what to
+// check once nothing has come long after the trigger.
+struct WaitingView {
+    IdleBar bar;
+    WaitingHint hint;
+};
+
+DWORD ShowWaitingFrame(void* context, DWORD now) {
+    auto* view = static_cast<WaitingView*>(context);
+    ShowWaitingHintWhenDue(&view->hint, now);
+    return AdvanceIdleBar(&view->bar, now);
 }
 
 // Dialog 114 answers and its bar moves on this thread while the wait runs
 // on its own; the sender of the accepted request goes to `sender`.
 void AwaitReadRequest(TftpListener* listener, HWND waitingDialog, sockaddr_in* sender) {
     RequestPort port = {listener, {}, {}};
-    IdleBar bar = StartIdleBar(waitingDialog, timeGetTime());
-    RunBesideDialog(waitingDialog, ReadRequestThread, &port, {ShowIdleFrame, &bar}, text::kListenerThread);
+    WaitingView view = {StartIdleBar(waitingDialog, timeGetTime()), {waitingDialog, false}};
+    RunBesideDialog(waitingDialog, ReadRequestThread, &port, {ShowWaitingFrame, &view}, text::kListenerThread);
     *sender = port.sender;
 }
 

@@ -338,6 +338,7 @@ std::vector<CatalogueControl> Catalogue() {
         {114, 2, Kind::Button, 108, 115, 50, 14, "Cancel", 0},
         {114, 1010, Kind::ProgressBar, 38, 95, 191, 14, "Progress1", 0},
         {114, 1022, Kind::Label, 15, 9, 244, 79, "", 0},
+        {114, 1023, Kind::Label, 15, 135, 244, 18, "", 0},
         {110, 2, Kind::Button, 126, 52, 50, 14, "Cancel", 0},
         {110, 1010, Kind::ProgressBar, 31, 36, 242, 8, "Progress1", 0},
         {110, -1, Kind::LabelCentred, 86, 12, 137, 22,

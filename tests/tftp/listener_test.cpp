@@ -6,6 +6,7 @@
 #include "src/shared/texts.h"
 #include "src/shared/upgrade_state.h"
 #include "src/tftp/listener.h"
+#include "src/tftp/waiting_hint.h"
 #include "tests/tftp/tftp_test_support.h"
 
 #include <gtest/gtest.h>
@@ -379,6 +380,70 @@ TEST(ListenerRequests, ReadRequestFromAnotherAddressIsServedAndRequeried) {
     EXPECT_EQ(outcome.values["success"], "shown");
     EXPECT_EQ(outcome.values["version"], "2.0.13(SEg)");
     EXPECT_EQ(outcome.values["pageRequests"], "1") << "the re-query reached the device that asked";
+}
+
+// The hint is due for the trigger of the stage being waited for only: in
+// the second wait, the first trigger's end does not count.
+TEST(WaitingHint, DueTwentySecondsAfterThisStagesTrigger) {
+    uint64_t targetTrigger = uint64_t(Target + 1) << 32 | 5000u;
+    EXPECT_FALSE(WaitingHintDue(0, Transition, 60000)) << "no trigger yet";
+    EXPECT_FALSE(WaitingHintDue(targetTrigger, Target, 5000 + 19999));
+    EXPECT_TRUE(WaitingHintDue(targetTrigger, Target, 5000 + 20000));
+    EXPECT_FALSE(WaitingHintDue(uint64_t(Transition + 1) << 32 | 5000u, Target, 90000));
+    EXPECT_TRUE(WaitingHintDue(uint64_t(Transition + 1) << 32 | 5000u, Transition, 90000));
+    uint64_t beforeWrap = uint64_t(Target + 1) << 32 | (0u - 10000u);
+    EXPECT_FALSE(WaitingHintDue(beforeWrap, Target, 9999));
+    EXPECT_TRUE(WaitingHintDue(beforeWrap, Target, 10000));
+}
+
+TEST(WaitingHint, NamesTheFirewallAndThePcAddress) {
+    char hint[sizeof text::kWaitingHint + 16];
+    FormatWaitingHint(hint, sizeof hint, 0xC0000264u);
+    std::string words = hint;
+    EXPECT_NE(words.find("firewall"), std::string::npos) << words;
+    EXPECT_NE(words.find("behind this window"), std::string::npos) << words;
+    EXPECT_NE(words.find(" 192.0.2.100."), std::string::npos) << words;
+    FormatWaitingHint(hint, sizeof hint, 0xFFFFFFFFu);
+    EXPECT_NE(std::string(hint).find("255.255.255.255."), std::string::npos) << "the longest address fits";
+}
+
+// No read request some time after the trigger: the hint comes once it is
+// due, not before; the dialog grows to show it and keeps waiting, and the
+// read request is still served.
+TEST(ListenerHint, ComesWhenNothingArrivesAfterTheTrigger) {
+    ChildOutcome outcome = RunInChild(true, 40, [](Report& report) {
+        PrepareProgram(Target);
+        upgradeState.localAddress = kLoopback;
+        uint16_t port = StartTftpListener(kLoopback);
+        HWND waiting = nullptr;
+        WaitForDialog(0, IDD_WAITING, 5000, &waiting);
+        RECT before;
+        GetWindowRect(waiting, &before);
+        // The trigger ended 16 s ago: the hint is due in 4 s.
+        NoteTriggerEnded(timeGetTime() - 16000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        report.Set("early", headless::ItemText(waiting, IDC_WAITING_HINT));
+        WaitUntil(15000, [waiting] { return !headless::ItemText(waiting, IDC_WAITING_HINT).empty(); });
+        report.Set("hint", headless::ItemText(waiting, IDC_WAITING_HINT));
+        RECT after;
+        GetWindowRect(waiting, &after);
+        report.Set("grownBy", static_cast<long long>((after.bottom - after.top) - (before.bottom - before.top)));
+        report.Set("sameWidth", after.right - after.left == before.right - before.left ? "yes" : "no");
+        report.Set("stillWaiting", headless::IsShown(waiting) ? "yes" : "no");
+        UdpPeer device;
+        device.SendTo(port, RequestPacket(kTftpRrq, kName));
+        std::vector<uint8_t> answer;
+        report.Set("answered", device.Receive(&answer, 2000) ? "yes" : "no");
+    });
+    ASSERT_TRUE(outcome.exited);
+    char expected[sizeof text::kWaitingHint + 16];
+    FormatWaitingHint(expected, sizeof expected, kLoopback);
+    EXPECT_EQ(outcome.values["early"], "");
+    EXPECT_EQ(outcome.values["hint"], expected);
+    EXPECT_GT(std::stoi(outcome.values["grownBy"]), 20);
+    EXPECT_EQ(outcome.values["sameWidth"], "yes");
+    EXPECT_EQ(outcome.values["stillWaiting"], "yes");
+    EXPECT_EQ(outcome.values["answered"], "yes");
 }
 
 }  // namespace

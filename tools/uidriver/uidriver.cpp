@@ -422,6 +422,12 @@ private:
                 return shape.id;
             }
         }
+        // A dialog grown to show more (the waiting dialog's hint) keeps its controls and width.
+        for (const TemplateShape& shape : shapes_) {
+            if (shape.controls == controls && shape.clientWidth == client.right && shape.clientHeight < client.bottom) {
+                return shape.id;
+            }
+        }
         return GetDlgItem(hwnd, kMessageBoxTextId) != nullptr && GetDlgItem(hwnd, IDOK) != nullptr ? 0 : -1;
     }
 
