@@ -205,15 +205,6 @@ class UserGuide(unittest.TestCase):
         self.assertFalse(any(len(row) == 3 and quoted_in(texts["kNew"], row[0]) for row in self.rows))
         self.assertTrue(quoted_in("Upgrade Failed: %s", "| Upgrade Failed: User Abort |"))
 
-    def test_the_waiting_hint_is_quoted(self):
-        with open(os.path.join(HERE, "..", "..", "src", "shared", "texts.h"), encoding="utf-8") as f:
-            hint = re.search(r'kWaitingHint\[\] =\s*((?:"[^"]*"\s*)+);', f.read()).group(1)
-        hint = "".join(re.findall(r'"([^"]*)"', hint))
-        with open(os.path.join(HERE, "..", "..", "docs", "user-guide.md"), encoding="utf-8") as f:
-            guide = " ".join(f.read().split())
-        for part in hint.split("%s"):
-            self.assertTrue(part in guide, "the guide lacks %r" % part)
-
 
 if __name__ == "__main__":
     unittest.main()
