@@ -31,6 +31,14 @@ void Post(const layer::Window& window, UINT message, WPARAM wParam, LPARAM lPara
     layer::PostToThread(window.owner, msg);
 }
 
+// A control's notification to its dialog (WM_COMMAND with the code).
+void Notify(HWND dialog, const layer::Window& item, WORD code) {
+    layer::Window* window = layer::Find(dialog);
+    if (window != nullptr) {
+        Post(*window, WM_COMMAND, MAKEWPARAM(item.id, code), reinterpret_cast<LPARAM>(item.handle));
+    }
+}
+
 }  // namespace
 
 std::vector<Event> Events() {
@@ -145,6 +153,8 @@ void TypeText(HWND dialog, int id, const std::string& text) {
     }
     layer::SetFocusOf(item->owner, item->handle);
     item->text = text;  // as typed, even where the control would refuse it
+    // The control tells its dialog, as typing does on Windows.
+    Notify(dialog, *item, EN_CHANGE);
 }
 
 void PickEntry(HWND dialog, int id, int index) {
@@ -156,6 +166,7 @@ void PickEntry(HWND dialog, int id, int index) {
     layer::SetFocusOf(item->owner, item->handle);
     bool exists = index >= 0 && index < static_cast<int>(item->entries.size());
     item->selection = exists ? index : CB_ERR;
+    Notify(dialog, *item, CBN_SELCHANGE);
 }
 
 void PressButton(HWND dialog, int id) {

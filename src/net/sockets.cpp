@@ -27,6 +27,28 @@ uint16_t BindFirstFree(SOCKET socket, uint32_t address, uint16_t firstPort, int 
     return 0;
 }
 
+uint32_t LocalAddressToward(uint32_t address) {
+    SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
+    if (probe == INVALID_SOCKET) {
+        return 0;
+    }
+    // Any port: a connected datagram socket only notes its peer.
+    constexpr uint16_t kProbePort = 9;
+    sockaddr_in peer;
+    MakeSockAddr(address, kProbePort, &peer);
+    uint32_t local = 0;
+    if (connect(probe, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+        sockaddr_in bound;
+        SockLen length = sizeof bound;
+        uint16_t port = 0;
+        if (getsockname(probe, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
+            SplitSockAddr(bound, &local, &port);
+        }
+    }
+    closesocket(probe);
+    return local;
+}
+
 int ReceiveDatagram(SOCKET udpSocket, uint8_t* buffer, int capacity, sockaddr_in* sender) {
     SockLen senderLength = sizeof *sender;
     std::memset(sender, 0, sizeof *sender);

@@ -18,6 +18,11 @@ void SplitSockAddr(const sockaddr_in& address, uint32_t* outAddress, uint16_t* o
 // Returns the bound port, or 0 when none was free.
 uint16_t BindFirstFree(SOCKET socket, uint32_t address, uint16_t firstPort, int tries);
 
+// The PC address the system sends from to reach `address`, as its routes
+// decide; 0 when it has no route there. A UDP socket connected to it is
+// bound to that address, and nothing is sent.
+uint32_t LocalAddressToward(uint32_t address);
+
 // One receive on a non-blocking UDP socket into `buffer` of `capacity` bytes:
 // the byte count, or 0 or less when no datagram was read.
 int ReceiveDatagram(SOCKET udpSocket, uint8_t* buffer, int capacity, sockaddr_in* sender);

@@ -3,7 +3,9 @@
 
 #include "resources/resource_ids.h"
 #include "src/shared/random.h"
+#include "src/net/sockets.h"
 #include "src/shared/texts.h"
+#include "src/shared/trace.h"
 #include "src/shared/upgrade_state.h"
 #include "src/ui/dialogs.h"
 
@@ -35,13 +37,76 @@ int32_t FieldValue(const char** cursor) {
     return static_cast<int32_t>(value);
 }
 
+// Set once the user picks a PC address in the list: a proposal never
+// overrides that choice. The dialog runs once per run, on the main thread.
+bool localAddressPicked = false;
+
+bool IsLoopback(uint32_t address) {
+    return address >> 24 == 127;
+}
+
+bool IsLinkLocal(uint32_t address) {
+    return address >> 16 == 0xA9FE;
+}
+
+int CommonLeadingBits(uint32_t a, uint32_t b) {
+    int bits = 0;
+    for (uint32_t differ = a ^ b; bits < 32 && (differ & 0x80000000u) == 0; differ <<= 1) {
+        ++bits;
+    }
+    return bits;
+}
+
+// How well `address` suits a device at `device` (0: none typed yet): the
+// leading bits they share; below any of those a link-local address for a
+// device that is not, and lower still a loopback one.
+int Closeness(uint32_t address, uint32_t device) {
+    if (IsLoopback(address)) {
+        return -2;
+    }
+    if (IsLinkLocal(address) && !IsLinkLocal(device)) {
+        return -1;
+    }
+    return device == 0 ? 0 : CommonLeadingBits(address, device);
+}
+
+int LocalAddressCount() {
+    int count = 0;
+    while (count < kLocalAddressCount && upgradeState.localAddresses[count] != 0) {
+        ++count;
+    }
+    return count;
+}
+
+void SelectProposedAddress(HWND dialog, uint32_t device, uint32_t routed) {
+    int index = ProposedLocalAddress(upgradeState.localAddresses, LocalAddressCount(), device, routed);
+    if (index >= 0) {
+        SendDlgItemMessageA(dialog, IDC_LOCAL_ADDRESSES, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
+}
+
 void FillLocalAddressList(HWND dialog) {
-    for (int i = 0; i < kLocalAddressCount && upgradeState.localAddresses[i] != 0; ++i) {
+    for (int i = 0; i < LocalAddressCount(); ++i) {
         char entry[16];
         FormatIpv4(entry, sizeof entry, upgradeState.localAddresses[i]);
         SendDlgItemMessageA(dialog, IDC_LOCAL_ADDRESSES, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
     }
-    SendDlgItemMessageA(dialog, IDC_LOCAL_ADDRESSES, CB_SETCURSEL, 0, 0);
+    localAddressPicked = false;
+    SelectProposedAddress(dialog, 0, 0);
+}
+
+// Each change of the device's address that makes a whole one proposes the
+// PC address that reaches it, until the user has picked one.
+void ProposeForTypedAddress(HWND dialog) {
+    char typed[kAddressTextRead + 1];
+    uint32_t device = 0;
+    GetDlgItemTextA(dialog, IDC_DEVICE_ADDRESS, typed, kAddressTextRead);
+    if (localAddressPicked || ParseIpv4Address(typed, &device) != kIpv4Ok || device == 0) {
+        return;
+    }
+    uint32_t routed = LocalAddressToward(device);
+    Trace("Route to %x from %x\n", unsigned(device), unsigned(routed));
+    SelectProposedAddress(dialog, device, routed);
 }
 
 void InitializeAddressDialog(HWND dialog) {
@@ -143,12 +208,36 @@ void MakeFileName(char* out, size_t size, int stageDigit) {
     snprintf(out, size, "/qor%x.bi%d", static_cast<unsigned>(NextRandom() & 0xffff), stageDigit);
 }
 
+int ProposedLocalAddress(const uint32_t* addresses, int count, uint32_t device, uint32_t routed) {
+    int best = -1;
+    int bestCloseness = 0;
+    for (int i = 0; i < count; ++i) {
+        if (routed != 0 && addresses[i] == routed) {
+            return i;
+        }
+        int closeness = Closeness(addresses[i], device);
+        if (best < 0 || closeness > bestCloseness) {
+            best = i;
+            bestCloseness = closeness;
+        }
+    }
+    return best;
+}
+
 INT_PTR CALLBACK AddressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
             InitializeAddressDialog(dialog);
             return FALSE;
         case WM_COMMAND:
+            if (LOWORD(wParam) == IDC_LOCAL_ADDRESSES && HIWORD(wParam) == CBN_SELCHANGE) {
+                localAddressPicked = true;
+                return TRUE;
+            }
+            if (LOWORD(wParam) == IDC_DEVICE_ADDRESS && HIWORD(wParam) == EN_CHANGE) {
+                ProposeForTypedAddress(dialog);
+                return TRUE;
+            }
             // OK ends the dialog only for a valid address.
             if (LOWORD(wParam) == IDOK) {
                 AcceptAddress(dialog);

@@ -60,4 +60,10 @@ TEST(BindFirstFree, PassesOverHeldPortsAndGivesUpAfterTheRange) {
     }
 }
 
+// The routes' answer without a packet sent: loopback reaches loopback.
+TEST(LocalAddressToward, NamesTheAddressTheRoutesSendFrom) {
+    EXPECT_EQ(LocalAddressToward(HostAddress("127.0.0.1")), HostAddress("127.0.0.1"));
+    EXPECT_EQ(LocalAddressToward(HostAddress("127.0.61.1")) >> 24, 127u);
+}
+
 }  // namespace

@@ -63,6 +63,10 @@ TEST(ScenarioFormat, DeviceLinesAndChecksAreNotSteps) {
     ASSERT_EQ(s.deviceChecks.size(), 2u);
     EXPECT_EQ(s.deviceChecks[1], (std::vector<std::string>{"transfers.1.saved_as", "image", "target"}));
     EXPECT_EQ(s.steps.size(), 1u);
+    Scenario addresses = Parse("pc-addresses 169.254.7.7 192.0.2.10\ndialog 101\n");
+    EXPECT_TRUE(addresses.needsWorld);
+    EXPECT_FALSE(addresses.needsDevice);
+    EXPECT_EQ(addresses.steps.size(), 1u);
 }
 
 TEST(ScenarioFormat, ProgressBoundsAndPicks) {

@@ -167,6 +167,26 @@ TEST_F(DialogTest, AddressDialogListsOwnAddressesAndTakesThePickedOne) {
     EXPECT_STREQ(name + strlen(name) - 4, ".bi0");
 }
 
+// A PC with an adapter without DHCP first, a VPN and the LAN: the list
+// proposes the LAN address once the device's address is typed, and after a
+// pick of the user's a new address proposes nothing.
+TEST_F(DialogTest, AddressDialogProposesTheAddressOnTheDevicesSubnetUntilTheUserPicks) {
+    const uint32_t own[kLocalAddressCount] = {0xa9fe0707, 0x0a63000a, 0xc000020a};
+    memcpy(upgradeState.localAddresses, own, sizeof own);
+    Start(IDD_ADDRESS, AddressDialogProc);
+    HWND dialog = WaitForDialog(IDD_ADDRESS);
+    EXPECT_EQ(headless::ListSelection(dialog, IDC_LOCAL_ADDRESSES), 1) << "not the link-local one";
+    headless::TypeText(dialog, IDC_DEVICE_ADDRESS, "192.0.2.20");
+    EXPECT_TRUE(WaitUntil(2000, [dialog] { return headless::ListSelection(dialog, IDC_LOCAL_ADDRESSES) == 2; }));
+    headless::TypeText(dialog, IDC_DEVICE_ADDRESS, "10.99.7.1");
+    EXPECT_TRUE(WaitUntil(2000, [dialog] { return headless::ListSelection(dialog, IDC_LOCAL_ADDRESSES) == 1; }));
+    headless::PickEntry(dialog, IDC_LOCAL_ADDRESSES, 0);
+    headless::TypeText(dialog, IDC_DEVICE_ADDRESS, "192.0.2.21");
+    headless::PressButton(dialog, IDOK);
+    EXPECT_EQ(Result(), 1);
+    EXPECT_EQ(upgradeState.localAddress, 0xa9fe0707u) << "the user's pick";
+}
+
 TEST_F(DialogTest, AddressDialogRefusesInvalidAddressesAndStaysOpen) {
     const uint32_t own[kLocalAddressCount] = {0xc000020a};
     memcpy(upgradeState.localAddresses, own, sizeof own);

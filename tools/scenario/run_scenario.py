@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Plays one scenario on one back end: the native runner (the program on the
 headless dialog manager), or the real QorUpgrade.exe under Wine with the UI
-driver beside it in the same prefix. A scenario with a "world", "device" or
-"occupy-udp" line runs inside the test world (tools/testworld); with
-"device", the simulated device plays there and what it saw is checked after
-the run (device_checks.py), as is the program's trace when SCENARIO.trace
-lies beside the scenario (trace_check.py).
+driver beside it in the same prefix. A scenario with a "world", "device",
+"pc-addresses" or "occupy-udp" line runs inside the test world
+(tools/testworld); with "device", the simulated device plays there and what
+it saw is checked after the run (device_checks.py), as is the program's trace
+when SCENARIO.trace lies beside the scenario (trace_check.py).
 
     run_scenario.py --native|--wine [--build DIR] [--shots DIR] [--out DIR]
                     [--timeout SECONDS] SCENARIO
@@ -95,7 +95,11 @@ class Run:
         device = self.line(r"device(\s.*)?")
         self.device_args = shlex.split(device.group(1) or "", comments=True) if device else None
         self.occupied = [int(m) for m in re.findall(r"^\s*occupy-udp\s+(\d+)", self.text, re.M)]
-        self.needs_world = device is not None or bool(self.occupied) or self.line(r"world([\s#].*)?") is not None
+        # "pc-addresses A B ...": the PC's addresses in the world, in this order.
+        addresses = self.line(r"pc-addresses\s+([0-9. ]+)")
+        self.pc_addresses = addresses.group(1).split() if addresses else []
+        self.needs_world = (device is not None or bool(self.occupied) or bool(self.pc_addresses)
+                            or self.line(r"world([\s#].*)?") is not None)
 
     def line(self, pattern):
         return re.search(r"^\s*%s$" % pattern, self.text, re.M)
@@ -107,7 +111,9 @@ class Run:
         if self.args.shots:
             command += ["--shots", os.path.abspath(self.args.shots)]
         world = os.path.join(TOP, "tools/testworld/run_in_world.sh")
-        os.execv(world, [world, "--timeout", str(self.args.timeout + 60), "--"] + command + [self.scenario])
+        addresses = [word for address in self.pc_addresses for word in ("--pc", address)]
+        os.execv(world, [world, "--timeout", str(self.args.timeout + 60)] + addresses + ["--"] + command
+                 + [self.scenario])
 
     def start_device(self):
         self.clear("device-state.json", "device.log", "received")

@@ -122,6 +122,10 @@ struct Parser {
             scenario->needsWorld = true;
             return w.size() == 1 || Fail(line, "world takes nothing");
         }
+        if (w[0] == "pc-addresses") {
+            scenario->needsWorld = true;
+            return w.size() >= 2 || Fail(line, "pc-addresses takes the PC's addresses");
+        }
         if (w[0] == "occupy-udp") {
             int port = 0;
             if (w.size() != 2 || !ParseInt(w[1], &port) || port <= 0 || port > 65535) {

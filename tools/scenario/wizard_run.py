@@ -73,7 +73,8 @@ def scenario_device(path):
 def match(parser, scenario_dir, given, merged):
     """The scenarios whose device agrees with the merged options on every
     behaviour that the user or the scenario sets; first those that reach the
-    success dialog, then those with nothing else in the way (no port held),
+    success dialog, then those with nothing else in the way (no port held, no
+    PC addresses of their own),
     then those where the user does not give up (no Cancel, Esc or close box)."""
     wanted = vars(parser.parse_args([ADDRESS] + merged))
     found = []
@@ -87,7 +88,7 @@ def match(parser, scenario_dir, given, merged):
             with open(path, encoding="utf-8") as f:
                 steps = [line.split()[:2] for line in f]
             succeeds = ["dialog", "111"] in steps
-            holds_ports = any(step[:1] == ["occupy-udp"] for step in steps)
+            holds_ports = any(step[:1] in (["occupy-udp"], ["pc-addresses"]) for step in steps)
             gives_up = ["press", "cancel"] in steps or ["key", "esc"] in steps or ["close"] in steps
             found.append((not succeeds, holds_ports, gives_up, path))
     return [entry[-1] for entry in sorted(found)]
