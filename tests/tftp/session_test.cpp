@@ -20,6 +20,14 @@
 
 namespace {
 
+int CountOf(const std::string& text, const char* piece) {
+    int count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 constexpr char kName[] = "/qor1a2b.bi1";
 
 struct SessionRun {
@@ -139,11 +147,16 @@ TEST_F(SessionTest, DuplicateAcksCauseNoRetransmission) {
     UdpPeer server;
     SimulatedDevice device(FreePort(kLoopback), {"--duplicate-acks"});
     uint16_t peerPort = AwaitReadRequest(device, server);
+    headless::TakeDebugOutput();
     SessionRun run = Serve(image, server, peerPort);
 
     EXPECT_TRUE(run.complete);
+    // A busy machine may hold an ACK past a silent cycle, and that block goes
+    // again; but no DATA may answer a duplicate ACK, which every block gets.
+    int resends = CountOf(headless::TakeDebugOutput(), "ReSend block");
+    EXPECT_LT(resends, 20);
     std::string record = device.TransferRecord();
-    EXPECT_EQ(JsonValue(record, "duplicate_data"), "0") << record;
+    EXPECT_EQ(JsonValue(record, "duplicate_data"), std::to_string(resends)) << record;
     EXPECT_EQ(JsonValue(record, "blocks"), "196");
     EXPECT_TRUE(device.SavedImage(kName) == std::string(image.begin(), image.end()));
 }
