@@ -123,11 +123,14 @@ qor_start_display() {
     rm -f "$dir/display"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
     qor_display_pid=$!
-    for i in $(seq 100); do
+    # A busy machine making Wine prefixes beside it can take Xvfb well past
+    # 10 s to come up; one that has ended will not.
+    for i in $(seq 600); do
         if [ -s "$dir/display" ]; then
             export DISPLAY=":$(head -1 "$dir/display")"
             return 0
         fi
+        kill -0 "$qor_display_pid" 2>/dev/null || break
         sleep 0.1
     done
     echo "wine: Xvfb did not start; its log: $dir/xvfb.log" >&2
