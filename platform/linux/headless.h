@@ -74,13 +74,8 @@ void SetExitHook(std::function<void(int exitCode)> hook);
 std::string TakeDebugOutput();
 
 // Test clock. timeGetTime() returns the monotonic milliseconds plus an
-// offset, so a test can start the 32-bit clock just before it wraps, and it
-// can run `rate` times as fast as real time from the moment of the call, so
-// that a whole run passes the 30 s updating wait in a few seconds. Only
-// timeGetTime() follows the rate: Sleep, the waits and the polls the program
-// counts stay in real time, as the peers outside the process do.
+// offset, so a test can start the 32-bit clock just before it wraps.
 void SetClockOffset(uint32_t offset);
-void SetClockRate(uint32_t rate);
 
 // Screen size reported by GetSystemMetrics (default 1024 x 768).
 void SetScreenSize(int width, int height);

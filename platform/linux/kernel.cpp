@@ -45,28 +45,12 @@ Kernel& TheKernel() {
     return kernel;
 }
 
-// The test clock: timeGetTime() is `virtualAtAnchor` plus the real
-// milliseconds since `realAtAnchor` times `rate`, plus `offset`.
-struct TestClock {
-    std::mutex mutex;
-    uint64_t realAtAnchor = 0;
-    uint64_t virtualAtAnchor = 0;
-    uint32_t rate = 1;
-    uint32_t offset = 0;
-};
-
-TestClock& TheClock() {
-    static TestClock clock;
-    return clock;
-}
+// Added to the monotonic milliseconds by timeGetTime().
+std::atomic<uint32_t> clockOffset{0};
 
 uint64_t RealMilliseconds() {
     auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
-}
-
-uint64_t VirtualMilliseconds(const TestClock& clock, uint64_t realNow) {
-    return clock.virtualAtAnchor + (realNow - clock.realAtAnchor) * clock.rate;
 }
 
 std::atomic<DWORD> nextThreadId{1};
@@ -172,9 +156,7 @@ void ExitProcess(UINT exitCode) {
 }
 
 DWORD timeGetTime() {
-    TestClock& clock = TheClock();
-    std::lock_guard<std::mutex> lock(clock.mutex);
-    return static_cast<DWORD>(VirtualMilliseconds(clock, RealMilliseconds())) + clock.offset;
+    return static_cast<DWORD>(RealMilliseconds()) + clockOffset;
 }
 
 UINT timeBeginPeriod(UINT) {
@@ -190,19 +172,7 @@ void SetExitHook(std::function<void(int exitCode)> hook) {
 }
 
 void SetClockOffset(uint32_t offset) {
-    TestClock& clock = TheClock();
-    std::lock_guard<std::mutex> lock(clock.mutex);
-    clock.offset = offset;
-}
-
-// The clock goes on from where it is, at the new pace.
-void SetClockRate(uint32_t rate) {
-    TestClock& clock = TheClock();
-    std::lock_guard<std::mutex> lock(clock.mutex);
-    uint64_t realNow = RealMilliseconds();
-    clock.virtualAtAnchor = VirtualMilliseconds(clock, realNow);
-    clock.realAtAnchor = realNow;
-    clock.rate = rate < 1 ? 1 : rate;
+    clockOffset = offset;
 }
 
 }  // namespace headless

@@ -20,12 +20,20 @@ namespace {
 constexpr DWORD kTickWrap = 1u << 27;
 constexpr DWORD kTickMs = 32;
 
+// How many times quick the real clock and pause run: 1 but in whole runs of
+// the native tests (SetCompletionRate); set before the listener starts.
+struct CompletionPace {
+    DWORD rate;
+    DWORD start;
+};
+CompletionPace pace = {1, 0};
+
 DWORD RealNow(void*) {
-    return timeGetTime();
+    return pace.start + (timeGetTime() - pace.start) * pace.rate;
 }
 
 void RealPause(void*, DWORD milliseconds) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, (milliseconds + pace.rate - 1) / pace.rate, QS_ALLINPUT);
 }
 
 void RealPump(void*, HWND dialog) {
@@ -85,9 +93,17 @@ DWORD TicksSince(DWORD start, DWORD now) {
     return now - start;
 }
 
-void FinishUpload(TftpSession* session, bool incomplete) {
+const CompletionOps& RealCompletionOps() {
     static const CompletionOps real = {nullptr, RealNow, RealPause, RealPump, RealRequestPage};
-    FinishUpload(session, incomplete, real);
+    return real;
+}
+
+void SetCompletionRate(DWORD rate) {
+    pace = {rate < 1 ? 1 : rate, timeGetTime()};
+}
+
+void FinishUpload(TftpSession* session, bool incomplete) {
+    FinishUpload(session, incomplete, RealCompletionOps());
 }
 
 void FinishUpload(TftpSession* session, bool incomplete, const CompletionOps& ops) {

@@ -31,6 +31,12 @@ struct CompletionOps {
     int (*requestPage)(void* context, const TftpSession& session);
 };
 
+// The clock and pause of the real ones run `rate` times quick from the
+// call on (the program never calls it), for whole runs in the native tests
+// that need not wait 30 s; before the listener starts.
+void SetCompletionRate(DWORD rate);
+// The ones FinishUpload(session, incomplete) passes.
+const CompletionOps& RealCompletionOps();
 void FinishUpload(TftpSession* session, bool incomplete);
 void FinishUpload(TftpSession* session, bool incomplete, const CompletionOps& ops);
 // The updating wait on the upload dialog, paced by the clock; leaves the

@@ -235,15 +235,17 @@ TEST(UpdatingWait, CancelEndsTheRunWithUserAbort) {
     EXPECT_TRUE(EndedByMessage(outcome, text::kUserAbort, "waitEnded"));
 }
 
-// The whole wait on a clock ten times fast that wraps inside it: the bar
-// rises to its end, and the wait takes 937 ticks of the program's clock.
+// The whole wait on the real ops ten times quick, on a clock that wraps
+// inside it: the bar rises to its end, and the wait takes 937 ticks of the
+// ops' clock.
 TEST(UpdatingWait, RunsItsTicksAcrossTheClockWrap) {
     ChildOutcome outcome = RunInChild(false, 60, [](Report& report) {
         PrepareProgram(Target, false);
         HWND upload = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
         headless::SetClockOffset(0);
         headless::SetClockOffset(static_cast<uint32_t>(0u - 10000u - timeGetTime()));
-        headless::SetClockRate(10);
+        SetCompletionRate(10);
+        const CompletionOps& ops = RealCompletionOps();
         std::atomic<bool> waiting{true};
         std::thread sampler([&] {
             int previous = -1;
@@ -262,16 +264,10 @@ TEST(UpdatingWait, RunsItsTicksAcrossTheClockWrap) {
             report.Set("rising", rising ? "yes" : "no");
             report.Set("range", range);
         });
-        DWORD clockStart = timeGetTime();
+        DWORD clockStart = ops.now(ops.context);
         double realStart = SecondsNow();
-        FakeCompletion real;  // only for its pump
-        CompletionOps ops = real.Ops();
-        ops.now = [](void*) { return timeGetTime(); };
-        ops.pause = [](void*, DWORD milliseconds) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
-        };
         WaitForDeviceRestart(upload, ops);
-        DWORD clockEnd = timeGetTime();
+        DWORD clockEnd = ops.now(ops.context);
         report.Set("realMs", static_cast<long long>((SecondsNow() - realStart) * 1000));
         waiting = false;
         sampler.join();
@@ -286,7 +282,7 @@ TEST(UpdatingWait, RunsItsTicksAcrossTheClockWrap) {
     EXPECT_EQ(outcome.values["wrapped"], "yes");
     EXPECT_GE(std::stoi(outcome.values["clockMs"]), 936 * 32);
     EXPECT_LT(std::stoi(outcome.values["clockMs"]), 40000);
-    EXPECT_LT(std::stoi(outcome.values["realMs"]), 20000) << "the fast clock, not real time";
+    EXPECT_LT(std::stoi(outcome.values["realMs"]), 20000) << "ten times quick, not real time";
     // Up and full for the re-query that follows.
     EXPECT_EQ(outcome.values["dialog"], "shown");
     EXPECT_EQ(outcome.values["endPosition"], "937");
@@ -406,12 +402,12 @@ TEST(RequerySpacing, CancelBetweenAttemptsEndsTheRunWithUserAbort) {
 }
 
 // The whole Target run against the simulated device, trigger to success, on
-// a clock ten times fast; the device's restart keeps the same pace.
+// an updating wait ten times quick; the device's restart keeps the same pace.
 TEST(WholeRun, TargetAgainstTheSimulatedDevice) {
     ChildOutcome outcome = RunInChild(true, 90, [](Report& report) {
         PrepareProgram(Target, false);
         SetFileName("/qor4d2.bi0");
-        headless::SetClockRate(10);
+        SetCompletionRate(10);
         SimulatedDevice device(80, {"--restart-delay", "3", "--clock-rate", "10"});
         device.Ready(10000);
         AnswerWhatComes(report);

@@ -5,6 +5,7 @@
 #include "src/control/image_store.h"
 #include "src/shared/texts.h"
 #include "src/shared/upgrade_state.h"
+#include "src/tftp/completion.h"
 #include "src/tftp/listener.h"
 #include "src/tftp/waiting_hint.h"
 #include "tests/tftp/tftp_test_support.h"
@@ -217,13 +218,13 @@ TEST(ListenerRequests, CancelActsUnderAFlood) {
 }
 
 // A Transition session with the device's ACKs coming from another port: the
-// give-up, the whole updating wait (on a clock ten times fast), the
+// give-up, the whole updating wait (ten times quick), the
 // incomplete report, then stage Target before the second waiting dialog,
 // which has no help text and whose Cancel ends the run.
 TEST(ListenerStages, GivenUpTransitionSessionStillLeadsToTheTargetStage) {
     ChildOutcome outcome = RunInChild(true, 80, [](Report& report) {
         PrepareProgram(Transition);
-        headless::SetClockRate(10);
+        SetCompletionRate(10);
         uint16_t port = StartTftpListener(kLoopback);
         HWND waiting = nullptr;
         uint64_t seen = 0;
@@ -242,7 +243,8 @@ TEST(ListenerStages, GivenUpTransitionSessionStillLeadsToTheTargetStage) {
             title = headless::Title(upload);
         }
         double updatingStart = SecondsNow();
-        DWORD updatingClock = timeGetTime();
+        const CompletionOps& completion = RealCompletionOps();
+        DWORD updatingClock = completion.now(completion.context);
         report.Set("giveUpSeconds", static_cast<long long>((updatingStart - sessionStart) * 10));
         report.Set("updatingTitle", title);
         report.Set("updatingRange", headless::ProgressOf(upload, IDC_PROGRESS).maximum);
@@ -265,7 +267,7 @@ TEST(ListenerStages, GivenUpTransitionSessionStillLeadsToTheTargetStage) {
         std::string text;
         HWND box = nullptr;
         WaitForMessageBox(seen, 40000, &text, &box, &seen);
-        report.Set("updatingMs", static_cast<long long>(DWORD(timeGetTime() - updatingClock)));
+        report.Set("updatingMs", static_cast<long long>(DWORD(completion.now(completion.context) - updatingClock)));
         report.Set("updatingRealMs", static_cast<long long>((SecondsNow() - updatingStart) * 1000));
         report.Set("box", text);
         headless::AnswerMessageBox(box, IDOK);
@@ -288,7 +290,7 @@ TEST(ListenerStages, GivenUpTransitionSessionStillLeadsToTheTargetStage) {
     EXPECT_EQ(outcome.values["updatingTitle"], "Updating Transition Firmware to QOR@127.0.0.1");
     EXPECT_EQ(outcome.values["updatingRange"], "937");
     EXPECT_EQ(outcome.values["rising"], "yes");
-    // Four frames a second, each a long stride at the tests' fast clock.
+    // Four frames a second, each a long stride at ten times quick.
     EXPECT_GE(std::stoi(outcome.values["highest"]), 800);
     EXPECT_GE(std::stoi(outcome.values["updatingMs"]), 28000);
     EXPECT_LT(std::stoi(outcome.values["updatingMs"]), 45000);
@@ -324,7 +326,7 @@ TEST(ListenerStages, TransitionEndingInAMismatchOrNoAnswerStillLeadsToTheTargetS
         std::vector<std::string> options = end.deviceOptions;
         ChildOutcome outcome = RunInChild(true, 80, [options](Report& report) {
             PrepareProgram(Transition);
-            headless::SetClockRate(10);
+            SetCompletionRate(10);
             uint16_t port = StartTftpListener(kLoopback);
             HWND waiting = nullptr;
             uint64_t seen = 0;
@@ -366,7 +368,7 @@ TEST(ListenerRequests, ReadRequestFromAnotherAddressIsServedAndRequeried) {
     ChildOutcome outcome = RunInChild(true, 80, [](Report& report) {
         PrepareProgram(Target);
         upgradeState.deviceAddress = HostAddress("127.0.0.9");  // nobody there
-        headless::SetClockRate(10);
+        SetCompletionRate(10);
         uint16_t port = StartTftpListener(kLoopback);
         SimulatedDevice device(80, {"--restart-delay", "1"});
         device.Ready(10000);

@@ -2,13 +2,16 @@
 // the headless dialog manager, and a second thread plays the scenario on it
 // through the test driver interface.
 //
-//   native_runner [--device-checks FILE] [--trace FILE] SCENARIO
+//   native_runner [--device-checks FILE] [--trace FILE] [--completion-rate N] SCENARIO
 //
+// --completion-rate: the updating wait and the re-query's spacing pass N
+// times quick (the whole runs that need not wait 30 s).
 // --trace: where the program's debug output (its trace points) goes at the end.
 // Exit status 0: the scenario passed; 1: it failed (the reason is printed);
 // 2: bad arguments or an unreadable scenario.
 #include "platform/linux/headless.h"
 #include "platform/win.h"
+#include "src/tftp/completion.h"
 #include "tools/scenario/player.h"
 #include "tools/scenario/scenario.h"
 
@@ -181,13 +184,16 @@ private:
 
 RunOutcome g_outcome;
 
-bool ParseOptions(int argc, char** argv, std::string* scenarioPath, std::string* checksPath, std::string* tracePath) {
+bool ParseOptions(int argc, char** argv, std::string* scenarioPath, std::string* checksPath, std::string* tracePath,
+                  int* completionRate) {
     int i = 1;
     for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
         if (std::strcmp(argv[i], "--device-checks") == 0) {
             *checksPath = argv[i + 1];
         } else if (std::strcmp(argv[i], "--trace") == 0) {
             *tracePath = argv[i + 1];
+        } else if (std::strcmp(argv[i], "--completion-rate") == 0) {
+            *completionRate = std::atoi(argv[i + 1]);
         } else {
             return false;
         }
@@ -199,25 +205,16 @@ bool ParseOptions(int argc, char** argv, std::string* scenarioPath, std::string*
     return true;
 }
 
-// With QOR_CLOCK_RATE set (the native scenarios but the one kept in real
-// time), the program's millisecond clock runs that many times fast, so the
-// updating wait passes in seconds; run_scenario.py has the simulated device
-// restart at the same pace. Sleep and the counted polls stay in real time.
-void RunClockAsAsked() {
-    const char* rate = std::getenv("QOR_CLOCK_RATE");
-    if (rate != nullptr && std::atoi(rate) > 1) {
-        headless::SetClockRate(static_cast<uint32_t>(std::atoi(rate)));
-    }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string scenarioPath;
     std::string checksPath;
     std::string tracePath;
-    if (!ParseOptions(argc, argv, &scenarioPath, &checksPath, &tracePath)) {
-        std::fprintf(stderr, "usage: native_runner [--device-checks FILE] [--trace FILE] SCENARIO\n");
+    int completionRate = 1;
+    if (!ParseOptions(argc, argv, &scenarioPath, &checksPath, &tracePath, &completionRate)) {
+        std::fprintf(stderr,
+                     "usage: native_runner [--device-checks FILE] [--trace FILE] [--completion-rate N] SCENARIO\n");
         return 2;
     }
     g_outcome.KeepTraceIn(tracePath);
@@ -249,7 +246,7 @@ int main(int argc, char** argv) {
     });
     player.detach();
 
-    RunClockAsAsked();
+    SetCompletionRate(static_cast<DWORD>(completionRate));
     char noCommandLine[] = "";
     int code = WinMain(GetModuleHandleA(nullptr), nullptr, noCommandLine, SW_SHOWNORMAL);
     g_outcome.ProgramEnded(code);

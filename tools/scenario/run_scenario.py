@@ -8,7 +8,7 @@ it saw is checked after the run (device_checks.py), as is the program's trace
 when SCENARIO.trace lies beside the scenario (trace_check.py).
 
     run_scenario.py --native|--wine [--build DIR] [--shots DIR] [--out DIR]
-                    [--timeout SECONDS] SCENARIO
+                    [--timeout SECONDS] [--completion-rate N] SCENARIO
 
 --build    the native or Windows build (default build/native, build/windows)
 --shots    where the PNG screenshots go (Wine only; default: none taken)
@@ -16,6 +16,8 @@ when SCENARIO.trace lies beside the scenario (trace_check.py).
            device's log and state, the images it received, the program's
            trace (trace.txt), Wine's standard error, the device checks
 --timeout  bounds the program's run (default 300 s)
+--completion-rate  native only: the updating wait and the re-query's spacing
+           pass N times quick, and the device's restart alike (default 1)
 QOR_WINE_VERSION (win7, win10): the Windows version the Wine prefix reports,
 checked before the run (default: Wine's own, Windows 7).
 
@@ -107,7 +109,8 @@ class Run:
     def enter_world(self):
         """Plays again inside the test world, bounded a minute past the run."""
         command = [sys.executable, os.path.abspath(__file__), "--" + self.backend, "--in-world", "--build",
-                   self.build, "--out", self.out, "--timeout", str(self.args.timeout)]
+                   self.build, "--out", self.out, "--timeout", str(self.args.timeout),
+                   "--completion-rate", self.args.completion_rate]
         if self.args.shots:
             command += ["--shots", os.path.abspath(self.args.shots)]
         world = os.path.join(TOP, "tools/testworld/run_in_world.sh")
@@ -118,8 +121,8 @@ class Run:
     def start_device(self):
         self.clear("device-state.json", "device.log", "received")
         options = self.device_args
-        if self.backend == "native":  # a native run on a fast clock: the device restarts at its pace
-            options = ["--clock-rate", os.environ.get("QOR_CLOCK_RATE", "1")] + options
+        if self.backend == "native":  # the device restarts at the pace of the program's updating wait
+            options = ["--clock-rate", self.args.completion_rate] + options
         state = os.path.join(self.out, "device-state.json")
         device = subprocess.Popen([sys.executable, os.path.join(TOP, "tools/qor_device/qor_device.py"),
                                    os.environ["QOR_DEVICE_ADDRS"].split()[0], "--log",
@@ -153,7 +156,8 @@ class Run:
         bounded = ["timeout", "--kill-after=10", str(self.args.timeout)]
         self.clear("trace.txt", "shots")
         if self.backend == "native":
-            command = bounded + [self.program, "--device-checks", checks, "--trace", trace, self.scenario]
+            command = bounded + [self.program, "--device-checks", checks, "--trace", trace, "--completion-rate",
+                                 self.args.completion_rate, self.scenario]
         else:
             command = ["bash", "-c", WINE_RUN, "wine", TOP, self.build, self.out] + bounded + [
                 "wine", self.driver, "--device-checks", winpath(checks)]
@@ -202,6 +206,7 @@ def main():
     parser.add_argument("--out")
     parser.add_argument("--timeout", type=int, default=300)
     parser.add_argument("--in-world", action="store_true")
+    parser.add_argument("--completion-rate", default="1")
     parser.add_argument("scenario")
     run = Run(parser.parse_args())
     if run.needs_world and not run.args.in_world:
