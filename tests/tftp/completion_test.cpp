@@ -14,11 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -399,6 +401,37 @@ TEST(RequerySpacing, CancelBetweenAttemptsEndsTheRunWithUserAbort) {
         report.Set("requeryEnded", "yes");
     });
     EXPECT_TRUE(EndedByMessage(outcome, text::kUserAbort, "requeryEnded"));
+}
+
+// The real ops ten times quick: the attempts keep their 3 s on the ops' clock
+// and come a tenth of that apart in real time.
+TEST(RequerySpacing, RealOpsTenTimesQuickKeepTheSpacingOnTheirClock) {
+    ChildOutcome outcome = RunInChild(false, 60, [](Report& report) {
+        PrepareProgram(Target, false);
+        AnswerWhatComes(report);
+        SetCompletionRate(10);
+        static std::vector<DWORD> attempts;
+        CompletionOps ops = RealCompletionOps();
+        ops.requestPage = [](void*, const TftpSession&) {
+            attempts.push_back(RealCompletionOps().now(nullptr));
+            return 0;
+        };
+        HWND upload = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
+        double realStart = SecondsNow();
+        report.Set("answered", RequeryDevice(LoopbackSession(), upload, ops) ? "yes" : "no");
+        report.Set("realMs", static_cast<long long>((SecondsNow() - realStart) * 1000));
+        report.Set("attempts", static_cast<long long>(attempts.size()));
+        DWORD shortest = 0xFFFFFFFFu;
+        for (size_t i = 1; i < attempts.size(); ++i) {
+            shortest = std::min(shortest, DWORD(attempts[i] - attempts[i - 1]));
+        }
+        report.Set("shortestGap", static_cast<long long>(shortest));
+    });
+    ASSERT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.values["answered"], "no");
+    EXPECT_EQ(outcome.values["attempts"], "10");
+    EXPECT_GE(std::stoll(outcome.values["shortestGap"]), 3000);
+    EXPECT_LT(std::stoi(outcome.values["realMs"]), 15000) << "27 s of gaps in real time";
 }
 
 // The whole Target run against the simulated device, trigger to success, on
