@@ -410,10 +410,12 @@ TEST(RequerySpacing, RealOpsTenTimesQuickKeepTheSpacingOnTheirClock) {
         PrepareProgram(Target, false);
         AnswerWhatComes(report);
         SetCompletionRate(10);
+        static DWORD lastRead = 0;  // the attempt's start, as the re-query read it
         static std::vector<DWORD> attempts;
         CompletionOps ops = RealCompletionOps();
+        ops.now = [](void*) { return lastRead = RealCompletionOps().now(nullptr); };
         ops.requestPage = [](void*, const TftpSession&) {
-            attempts.push_back(RealCompletionOps().now(nullptr));
+            attempts.push_back(lastRead);
             return 0;
         };
         HWND upload = ShowModelessDialog(IDD_UPLOAD, UploadDialogProc);
